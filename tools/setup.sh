@@ -1,0 +1,69 @@
+# Shared by the test and run commands: installs the Debian packages and the
+# locales the build and the Wine runs need, and starts an Xvfb of our own.
+# Sourced, not run.
+
+MONITOR_PACKAGES=(cmake make g++ googletest libbenchmark-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64 fonts-wine xvfb locales fonts-wqy-microhei)
+MONITOR_LOCALES=(en_US de_DE fr_FR es_ES it_IT zh_CN)
+
+ensure_packages() {
+  local missing=() p
+  for p in "${MONITOR_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local line="apt-get install -y --no-install-recommends ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing Debian packages. As root, run:"
+    echo "  apt-get update && $line"
+    return 1
+  fi
+  echo "=== installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+ensure_locales() {
+  local have missing=() l
+  have=$(locale -a 2>/dev/null | tr 'A-Z' 'a-z')
+  for l in "${MONITOR_LOCALES[@]}"; do
+    echo "$have" | grep -qx "$(echo "$l" | tr 'A-Z' 'a-z').utf8" || missing+=("$l")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing locales ${missing[*]}: as root, add them to /etc/locale.gen and run locale-gen."
+    return 1
+  fi
+  for l in "${missing[@]}"; do
+    grep -q "^$l.UTF-8 UTF-8" /etc/locale.gen 2>/dev/null || echo "$l.UTF-8 UTF-8" >>/etc/locale.gen
+  done
+  locale-gen >/dev/null
+}
+
+MONITOR_XVFB_PID=""
+start_xvfb() {
+  local n
+  for n in $(seq 60 99); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      MONITOR_XVFB_PID=$!
+      export DISPLAY=":$n"
+      for _ in $(seq 1 50); do
+        [ -e "/tmp/.X11-unix/X$n" ] && return 0
+        sleep 0.1
+      done
+      return 0
+    fi
+  done
+  echo "no free X display number" >&2
+  return 1
+}
+
+stop_xvfb() {
+  if [ -n "$MONITOR_XVFB_PID" ]; then
+    kill "$MONITOR_XVFB_PID" 2>/dev/null
+    wait "$MONITOR_XVFB_PID" 2>/dev/null
+    MONITOR_XVFB_PID=""
+  fi
+}
