@@ -43,18 +43,21 @@ if [ "${MONITOR_SKIP_TSAN:-0}" != 1 ]; then
   if run_preset tsan; then summary+=("tsan: passed"); else summary+=("tsan: FAILED"); status=1; fi
 fi
 
-# The Windows tests: one prefix, one Xvfb and one wineserver for the whole run.
-export WINEPREFIX="$root/build/windows/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
-mkdir -p build/windows
-tools/wine-prefix.sh || { echo "=== could not create the Wine prefix"; exit 1; }
-start_xvfb
-wineserver -p
-wine cmd /c exit </dev/null >/dev/null 2>&1
-if run_preset windows; then summary+=("windows: passed"); else summary+=("windows: FAILED"); status=1; fi
-wineserver -k 2>/dev/null
-stop_xvfb
+# The Windows tests run under Wine: one prefix, one Xvfb and one wineserver
+# for the whole run (tools/wine-ctest.sh).
+echo "=== [windows] configure and build"
+if cmake --preset windows >"$root/build/windows-configure.log" 2>&1 &&
+   cmake --build --preset windows -j "$jobs"; then
+  echo "=== [windows] tests"
+  if tools/wine-ctest.sh build/windows -j "$jobs" --timeout 300; then
+    summary+=("windows: passed")
+  else
+    summary+=("windows: FAILED"); status=1
+  fi
+else
+  cat "$root/build/windows-configure.log"
+  summary+=("windows: build FAILED"); status=1
+fi
 
 echo
 echo "=== summary"
