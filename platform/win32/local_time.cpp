@@ -1,0 +1,21 @@
+#include <windows.h>
+
+#include "platform/local_time.h"
+
+namespace platform {
+
+LocalTime localTime() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  LocalTime result;
+  result.year = now.wYear;
+  result.month = now.wMonth;
+  result.day = now.wDay;
+  result.hour = now.wHour;
+  result.minute = now.wMinute;
+  result.second = now.wSecond;
+  result.milliseconds = now.wMilliseconds;
+  return result;
+}
+
+}  // namespace platform
