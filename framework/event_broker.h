@@ -1,0 +1,146 @@
+// The event broker: carries messages from producers to listeners, starts
+// component threads, and runs the main loop.
+//
+// Threads: post, postExclusive, stop and the thread control receive may be
+// called from any thread. run, dispatch, add, remove and the destructor run on
+// the thread that runs the loop (the main thread).
+// Locks: the broker's Mutex guards every list, the queue and the setting of
+// the stop flag. It is held only for list and queue work and while pending
+// threads are started; listeners are never called with it held, so a
+// listener may post, add, remove or stop from inside receive. Lock order: the
+// broker's lock, then a thread's lock, then a property holder's.
+#ifndef FRAMEWORK_EVENT_BROKER_H_
+#define FRAMEWORK_EVENT_BROKER_H_
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "framework/class_id.h"
+#include "framework/listener.h"
+#include "framework/message.h"
+#include "framework/mutex.h"
+#include "framework/properties/property_holder.h"
+#include "framework/thread.h"
+#include "platform/local_time.h"
+
+namespace quor {
+
+class IInstanceManager;
+
+class EventBroker : public vela::IListener, public vela::Mutex {
+ public:
+  // Where the loop reads the local time for its idle heartbeat.
+  using LocalClock = std::function<platform::LocalTime()>;
+
+  explicit EventBroker(IInstanceManager* manager);
+  EventBroker(const EventBroker&) = delete;
+  EventBroker& operator=(const EventBroker&) = delete;
+
+  // The thread control: RequestStart puts the sending thread among the
+  // pending threads; Starting and Finished are acknowledged. Messages of any
+  // other source are declined.
+  bool receive(vela::IMessage* message) override;
+  // Stops the loop, asks every component thread to end and joins it
+  // (bounded), then deletes the components in list order. A component whose
+  // thread would not end in time is left alive (traced), since deleting it
+  // would pull the object from under its running thread.
+  ~EventBroker() override;
+
+  // Delivers the message now, on the calling thread, to a copy of the
+  // listener list in registration order; an exclusive message stops at the
+  // first listener that answers true.
+  virtual void dispatch(vela::IMessage* message);
+  virtual IInstanceManager* getInstanceManager();
+  // True.
+  virtual bool initialize();
+  // Sets the stop flag (the arguments are not consulted); answers true. The
+  // loop ends after the pass in which it sees the flag. Idempotent; safe from
+  // any thread, also while the broker is being torn down.
+  virtual bool stop(const vela::Guid* source, bool flag);
+  // The main loop; returns 0 once stopped.
+  virtual std::int32_t run();
+  // Queues a new Message (withProperties) or SimpleMessage. The source
+  // address is stored, not copied: it must outlive the message.
+  virtual bool post(const vela::Guid* source, std::int32_t code, std::int32_t flags,
+                    bool withProperties);
+  // Queues the message; the queue holds its own reference.
+  virtual bool post(vela::counted_ptr<vela::IMessage> message);
+  // post with flags bit 0 set.
+  virtual bool postExclusive(const vela::Guid* source, std::int32_t code, std::int32_t flags,
+                             bool withProperties);
+  // Registers a component by its pointer properties "thread" (started in the
+  // next quiet pass) and "listener"; takes ownership and stores
+  // "eventBroker". False, without taking ownership, for a null component or
+  // one with neither property.
+  virtual bool add(vela::IPropertyHolder* component);
+  // Unregisters the component (and drops its thread from the pending
+  // threads). With the delete flag, a component that was registered is
+  // deleted, after its thread has been stopped and joined. Answers true.
+  virtual bool remove(vela::IPropertyHolder* component, bool deleteIt);
+
+  // The minute stamp of a local time: ((year * 372 + month * 31 + day) * 24
+  // + hour) * 60 + minute, every month counted as 31 days.
+  static std::int32_t minuteStamp(const platform::LocalTime& time);
+  // Replaces the local clock (tests); call before run. Null restores it.
+  void setClock(LocalClock clock);
+  bool isStopped() const { return stopped_.load(std::memory_order_acquire); }
+  // Number of queued messages.
+  std::size_t queuedCount();
+  // Asks the thread of every registered component to end and joins it, all
+  // within timeoutMs together. Pending threads are dropped first so nothing
+  // starts afterwards. Answers whether every thread ended. Called by the
+  // destructor; safe to call earlier and more than once, from the loop's
+  // thread.
+  bool stopComponentThreads(std::uint32_t timeoutMs = vela::AbstractThread::kDefaultJoinTimeoutMs);
+  // The bound the destructor gives stopComponentThreads.
+  void setJoinTimeout(std::uint32_t timeoutMs) { joinTimeoutMs_ = timeoutMs; }
+
+ private:
+  std::int32_t currentMinuteStamp();
+  void dispatchHeartbeat(std::int32_t idleCount);
+
+  IInstanceManager* manager_;                       // not owned
+  std::vector<vela::IThread*> running_;             // not owned
+  std::vector<vela::IListener*> listeners_;         // not owned, registration order
+  std::vector<vela::IPropertyHolder*> components_;  // owned
+  std::deque<vela::counted_ptr<vela::IMessage>> queue_;
+  std::vector<vela::IThread*> pending_;  // not owned
+  std::atomic<bool> stopped_{false};
+  // Components left alive because their thread would not end.
+  std::vector<vela::IPropertyHolder*> abandoned_;
+  LocalClock clock_;  // used on the loop's thread only
+  std::uint32_t joinTimeoutMs_ = vela::AbstractThread::kDefaultJoinTimeoutMs;
+};
+
+// Base of listener components. receive answers false.
+class AbstractListener : public vela::PropertyHolder, public vela::IListener {
+ public:
+  AbstractListener() = default;
+  bool receive(vela::IMessage* message) override;
+  // The class id of the concrete component class.
+  virtual const vela::Guid* getClassId() const = 0;
+};
+
+// Base of components with a thread of their own. The constructor adds the
+// parameters' "threadControl" listener (the broker) to the thread's
+// listeners and stores "thread" in the component, so that the broker's add
+// finds it. A generator posts through its manager's getEventBroker().
+// Note: PropertyHolder and AbstractThread both have lock()/unlock(); qualify
+// which one you mean.
+class AbstractEventGenerator : public vela::PropertyHolder, public vela::AbstractThread {
+ public:
+  AbstractEventGenerator(vela::IPropertyHolder* parameters, IInstanceManager* manager);
+  // Stops and joins the thread (bounded) if it still runs.
+  ~AbstractEventGenerator() override;
+  virtual const vela::Guid* getClassId() const = 0;
+
+ protected:
+  IInstanceManager* manager_;  // not owned
+};
+
+}  // namespace quor
+
+#endif  // FRAMEWORK_EVENT_BROKER_H_
