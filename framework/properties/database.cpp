@@ -180,6 +180,53 @@ Guid AbstractDatabase::findClassId(const char* name) const {
   return findClassId(platform::utf8ToWide(name));
 }
 
+bool AbstractDatabase::removeProperty(const wchar_t* key) {
+  if (!key) return false;
+  const std::wstring fullKey(key);
+  IProperty* old = nullptr;
+  {
+    std::lock_guard<const Synchronized> guard(*this);
+    const std::int32_t id = dictionary_.getId(fullKey);
+    if (id == 0 || !dictionary_.contains(id)) return false;
+    subscribers_.erase(id);
+    old = dictionary_.get(id, nullptr);
+    dictionary_.erase(fullKey);
+  }
+  deleteProperty(old);
+  return old != nullptr;
+}
+
+bool AbstractDatabase::adoptProperty(const wchar_t* key, IProperty* property) {
+  if (!property) return false;
+  if (property == NullProperty::instance() || !key) {
+    return PropertyHolder::adoptProperty(key, property);
+  }
+  const std::wstring fullKey(key);
+  IProperty* old = nullptr;
+  std::int32_t id;
+  {
+    std::lock_guard<const Synchronized> guard(*this);
+    const std::int32_t oldId = dictionary_.getId(fullKey);
+    SubscriberList list;
+    bool hadList = false;
+    if (oldId != 0) {
+      auto found = subscribers_.find(oldId);
+      if (found != subscribers_.end()) {
+        list.swap(found->second);
+        subscribers_.erase(found);
+        hadList = true;
+      }
+      old = dictionary_.get(oldId, nullptr);
+      dictionary_.erase(fullKey);
+    }
+    id = dictionary_.insert(fullKey, property);
+    if (id != 0 && hadList) subscribers_[id].swap(list);
+  }
+  if (old != property) deleteProperty(old);
+  if (id == 0) deleteProperty(property);
+  return id != 0;
+}
+
 std::vector<void*> AbstractDatabase::subscribers(std::int32_t id) const {
   std::lock_guard<const Synchronized> guard(*this);
   auto list = subscribers_.find(id);

@@ -114,6 +114,14 @@ class AbstractDatabase : public PropertyHolder, public IDatabase {
   Guid findClassId(const std::wstring& name) const override;
   Guid findClassId(const char* name) const override;
 
+  // Holder operations that drop or renumber an entry keep the subscriber
+  // lists in step: a removed entry loses its list, an adopted replacement
+  // takes over the list of the entry it replaces.
+  using PropertyHolder::adoptProperty;
+  using PropertyHolder::removeProperty;
+  bool removeProperty(const wchar_t* key) override;
+  bool adoptProperty(const wchar_t* key, IProperty* property) override;
+
   // A copy of the subscribers of an entry (0: of all entries); empty when
   // the entry has no list.
   std::vector<void*> subscribers(std::int32_t id) const;

@@ -6,6 +6,7 @@
 #include <new>
 #include <sstream>
 
+#include "platform/debug_output.h"
 #include "platform/text.h"
 
 namespace vela {
@@ -26,12 +27,23 @@ Property::Value zeroWord() {
   return wordOf(0);
 }
 
+// A property whose value could not be copied keeps its kind with a null value
+// word; the trace says why it reads as empty.
+void traceAllocationFailure(const char* what, std::uint64_t count) {
+  const std::string text =
+      "[vela::Property] could not allocate " + std::to_string(count) + " " + what + "\n";
+  platform::debugOutput(text.c_str());
+}
+
 template <class Char>
 const Char* copyText(const Char* chars, std::size_t length) {
   if (!chars) length = 0;
-  if (length >= kMaxAllocation / sizeof(Char)) return nullptr;
-  Char* copy = new (std::nothrow) Char[length + 1];
-  if (!copy) return nullptr;
+  Char* copy = nullptr;
+  if (length < kMaxAllocation / sizeof(Char)) copy = new (std::nothrow) Char[length + 1];
+  if (!copy) {
+    traceAllocationFailure(sizeof(Char) == 1 ? "text characters" : "wide text characters", length);
+    return nullptr;
+  }
   if (length) std::memcpy(copy, chars, length * sizeof(Char));
   copy[length] = Char();
   return copy;
@@ -375,9 +387,15 @@ bool NullProperty::isNull() const {
 
 OpaqueProperty::OpaqueProperty(std::int32_t kind, const void* bytes, std::uint64_t size) noexcept
     : Property(kind, zeroWord()), size_(size) {
-  if (size == 0 || size > kMaxAllocation) return;
-  unsigned char* block = new (std::nothrow) unsigned char[static_cast<std::size_t>(size)];
-  if (!block) return;
+  if (size == 0) return;
+  unsigned char* block = nullptr;
+  if (size <= kMaxAllocation) {
+    block = new (std::nothrow) unsigned char[static_cast<std::size_t>(size)];
+  }
+  if (!block) {
+    traceAllocationFailure("block bytes", size);
+    return;
+  }
   // A missing source gives a zero-filled block rather than a read through
   // a null pointer.
   if (bytes) {
