@@ -23,7 +23,6 @@ class dictionary {
 
  public:
   dictionary() = default;
-  virtual ~dictionary() = default;
 
   // Hands out a new identifier, or 0 when none is free.
   virtual Id allocateId() {
@@ -46,6 +45,8 @@ class dictionary {
     if (id < lowest_) lowest_ = id;
     return id;
   }
+
+  virtual ~dictionary() = default;
 
   // Raises std::logic_error when the identifier is absent.
   Value get(Id id) const {

@@ -163,12 +163,5 @@ TEST(DatabaseClassIds, FindClassIdNeedsSixteenBytes) {
   EXPECT_TRUE(isNullGuid(db.findClassId(noName)));
 }
 
-TEST(DatabaseOwner, ReportsItsInstanceManager) {
-  auto* manager = reinterpret_cast<quor::IInstanceManager*>(0x1000);
-  quor::Database db(manager);
-  EXPECT_EQ(db.getInstanceManager(), manager);
-  EXPECT_EQ(quor::Database().getInstanceManager(), nullptr);
-}
-
 }  // namespace
 }  // namespace vela
