@@ -373,9 +373,13 @@ const Guid& Property::getTypeId() const {
 
 NullProperty::NullProperty() noexcept : Property(Null, zeroWord()) {}
 
+// The shared instance lives in static storage and is never destroyed, so that
+// holders destroyed late during program exit still find it intact. It owns
+// nothing, so skipping its destructor releases nothing.
 NullProperty* NullProperty::instance() {
-  static NullProperty shared;
-  return &shared;
+  alignas(NullProperty) static unsigned char storage[sizeof(NullProperty)];
+  static NullProperty* const shared = new (storage) NullProperty;
+  return shared;
 }
 
 bool NullProperty::isNull() const {

@@ -185,8 +185,8 @@ class Property : public IProperty {
 // instance exists; it is never deleted by users nor stored by containers.
 class NullProperty : public Property {
  public:
-  // The shared instance, created on first use (first used on the main thread
-  // during start-up) and destroyed at program exit.
+  // The shared instance, created on first use and valid until the process
+  // ends, also while static objects are destroyed.
   static NullProperty* instance();
 
   bool isNull() const override;
