@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "framework/properties/counted_ptr.h"
 #include "framework/properties/guid.h"
