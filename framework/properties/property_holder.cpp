@@ -282,12 +282,17 @@ bool PropertyHolder::removeProperty(const wchar_t* key) {
   return true;
 }
 
+// getInt and getData read the property under the lock: a value that another
+// thread replaces meanwhile is deleted only after that thread has left the
+// lock, so these two getters stay safe even then.
 std::int32_t PropertyHolder::getInt(const wchar_t* key, std::int32_t defaultValue) const {
+  std::lock_guard<const Synchronized> guard(*this);
   const IProperty* property = getProperty(key);
   return property->isNull() ? defaultValue : property->toInt();
 }
 
 void* PropertyHolder::getData(const wchar_t* key, std::uint64_t& size, void* defaultValue) const {
+  std::lock_guard<const Synchronized> guard(*this);
   const IProperty* property = getProperty(key);
   if (property->isOpaque()) size = property->getSize();
   if (property->getType() != Pointer) return defaultValue;

@@ -121,9 +121,11 @@ using PropertyDictionary = dictionary<std::wstring, IProperty*, std::int32_t, 21
 // Locking: the holder's critical section (the Synchronized base) serialises
 // every change of the dictionary and every lookup in it; it is recursive and
 // no other lock is taken while it is held. Properties are deleted only after
-// the lock has been left. Pointers returned by the getters point into stored
-// properties: they stay valid until another thread replaces or removes that
-// key, which callers must rule out themselves.
+// the lock has been left. getInt and getData convert under the lock, so they
+// may race with a replacement of the same key. Pointers returned by
+// getProperty, getString and getWString point into stored properties: they
+// stay valid until another thread replaces or removes that key, which callers
+// must rule out themselves.
 class PropertyHolder : public AbstractPropertyHolder, public Synchronized {
  public:
   PropertyHolder() = default;
