@@ -40,8 +40,8 @@ class IDatabase {
   // Always true.
   virtual bool initialize() = 0;
 
-  // The exists and getId operations read without the lock: their answers
-  // may be stale at once when another thread changes the database.
+  // Answers of exists and getId may be stale at once when another thread
+  // changes the database.
   virtual bool exists(const std::wstring& first, const std::wstring& second) const = 0;
   virtual bool exists(const std::wstring& fullKey) const = 0;
   virtual bool exists(std::int32_t id) const = 0;
