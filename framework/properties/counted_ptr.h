@@ -116,6 +116,11 @@ class counted_ptr {
 
   // Releases the held reference, leaving the pointer empty.
   void reset() noexcept { counted_ptr().swap(*this); }
+  // Releases the held reference and takes ownership of p.
+  template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
+  void reset(U* p) {
+    counted_ptr(p).swap(*this);
+  }
 
   void swap(counted_ptr& other) noexcept {
     std::swap(block_, other.block_);

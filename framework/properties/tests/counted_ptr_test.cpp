@@ -51,8 +51,10 @@ TEST(CountedPtr, ResetAndReassignReleaseTheOldObject) {
   counted_ptr<Tracked> pointer(new Tracked(&deletions));
   pointer = counted_ptr<Tracked>(new Tracked(&deletions));
   EXPECT_EQ(deletions.load(), 1);
-  pointer.reset();
+  pointer.reset(new DerivedTracked(&deletions));
   EXPECT_EQ(deletions.load(), 2);
+  pointer.reset();
+  EXPECT_EQ(deletions.load(), 3);
   EXPECT_EQ(pointer.use_count(), 0);
   EXPECT_EQ(pointer.get(), nullptr);
 
