@@ -4,11 +4,17 @@
 // Threads: post, postExclusive, stop and the thread control receive may be
 // called from any thread. run, dispatch, add, remove and the destructor run on
 // the thread that runs the loop (the main thread).
-// Locks: the broker's Mutex guards every list, the queue and the setting of
-// the stop flag. It is held only for list and queue work and while pending
-// threads are started; listeners are never called with it held, so a
-// listener may post, add, remove or stop from inside receive. Lock order: the
-// broker's lock, then a thread's lock, then a property holder's.
+// Locks: the broker's Mutex (a Win32 mutex) guards the component, listener and
+// thread lists and the setting of the stop flag; it is held only for list
+// work and while pending threads are started. The message queue and the
+// published copy of the listener list sit behind a second, inner lock (a
+// critical section) that is held for a push, a pop or a pointer copy only:
+// posting and delivering a message never wait on the Win32 mutex, which is a
+// kernel round trip per wait (and far slower than that under Wine).
+// Listeners are never called with either lock held, so a listener may post,
+// add, remove or stop from inside receive. Lock order: the broker's mutex,
+// then a thread's lock, then a property holder's; the queue lock is
+// innermost and nothing is taken while it is held.
 #ifndef FRAMEWORK_EVENT_BROKER_H_
 #define FRAMEWORK_EVENT_BROKER_H_
 
@@ -16,6 +22,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "framework/class_id.h"
@@ -24,6 +31,7 @@
 #include "framework/mutex.h"
 #include "framework/properties/property_holder.h"
 #include "framework/thread.h"
+#include "platform/critical_section.h"
 #include "platform/local_time.h"
 
 namespace quor {
@@ -51,7 +59,8 @@ class EventBroker : public vela::IListener, public vela::Mutex {
 
   // Delivers the message now, on the calling thread, to a copy of the
   // listener list in registration order; an exclusive message stops at the
-  // first listener that answers true.
+  // first listener that answers true. A listener removed during the delivery
+  // (by an earlier listener) is skipped.
   virtual void dispatch(vela::IMessage* message);
   virtual IInstanceManager* getInstanceManager();
   // True.
@@ -94,21 +103,33 @@ class EventBroker : public vela::IListener, public vela::Mutex {
   // starts afterwards. Answers whether every thread ended. Called by the
   // destructor; safe to call earlier and more than once, from the loop's
   // thread.
-  bool stopComponentThreads(std::uint32_t timeoutMs = vela::AbstractThread::kDefaultJoinTimeoutMs);
-  // The bound the destructor gives stopComponentThreads.
+  bool stopComponentThreads(std::uint32_t timeoutMs);
+  // The same within the bound set by setJoinTimeout.
+  bool stopComponentThreads() { return stopComponentThreads(joinTimeoutMs_); }
+  // The bound of stopComponentThreads() and remove (default 5 s).
   void setJoinTimeout(std::uint32_t timeoutMs) { joinTimeoutMs_ = timeoutMs; }
 
  private:
+  using ListenerList = std::vector<vela::IListener*>;
+
   std::int32_t currentMinuteStamp();
+  // Publishes a copy of listeners_ for deliveries; called with the mutex held.
+  void publishListeners();
   void dispatchHeartbeat(std::int32_t idleCount);
 
   IInstanceManager* manager_;                       // not owned
   std::vector<vela::IThread*> running_;             // not owned
   std::vector<vela::IListener*> listeners_;         // not owned, registration order
   std::vector<vela::IPropertyHolder*> components_;  // owned
+  platform::CriticalSection queueLock_;
+  // Guarded by queueLock_: the queue, and the listener list as deliveries see
+  // it (replaced, never changed, when listeners_ changes).
   std::deque<vela::counted_ptr<vela::IMessage>> queue_;
+  std::shared_ptr<const ListenerList> snapshot_;
   std::vector<vela::IThread*> pending_;  // not owned
   std::atomic<bool> stopped_{false};
+  // Counts listener removals, so that a delivery in progress notices them.
+  std::atomic<std::uint64_t> removals_{0};
   // Components left alive because their thread would not end.
   std::vector<vela::IPropertyHolder*> abandoned_;
   LocalClock clock_;  // used on the loop's thread only

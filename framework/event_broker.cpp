@@ -1,0 +1,343 @@
+#include "framework/event_broker.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "framework/instance_manager.h"
+#include "platform/debug_output.h"
+
+namespace quor {
+namespace {
+
+using Lock = std::lock_guard<vela::Mutex>;
+
+// The inner lock of the queue and the listener snapshot.
+class QueueLock {
+ public:
+  explicit QueueLock(platform::CriticalSection& section) : section_(section) { section_.enter(); }
+  ~QueueLock() { section_.leave(); }
+  QueueLock(const QueueLock&) = delete;
+  QueueLock& operator=(const QueueLock&) = delete;
+
+ private:
+  platform::CriticalSection& section_;
+};
+
+vela::IThread* threadOf(vela::IPropertyHolder* component) {
+  return static_cast<vela::IThread*>(component->getPointer(L"thread", nullptr));
+}
+
+vela::IListener* listenerOf(vela::IPropertyHolder* component) {
+  return static_cast<vela::IListener*>(component->getPointer(L"listener", nullptr));
+}
+
+template <class T>
+void eraseFirst(std::vector<T*>& list, T* item) {
+  auto found = std::find(list.begin(), list.end(), item);
+  if (found != list.end()) list.erase(found);
+}
+
+}  // namespace
+
+EventBroker::EventBroker(IInstanceManager* manager)
+    : manager_(manager), snapshot_(std::make_shared<const ListenerList>()) {}
+
+void EventBroker::publishListeners() {
+  auto snapshot = std::make_shared<const ListenerList>(listeners_);
+  QueueLock guard(queueLock_);
+  snapshot_ = std::move(snapshot);
+}
+
+EventBroker::~EventBroker() {
+  stopped_.store(true, std::memory_order_release);
+  // Every component thread ends before any component goes: a thread that
+  // wakes now may still post or stop, and finds the broker and its manager
+  // alive.
+  stopComponentThreads(joinTimeoutMs_);
+  std::vector<vela::IPropertyHolder*> components;
+  {
+    Lock guard(*this);
+    components.swap(components_);
+    // A component's destructor may call back into the broker (stop, post) on
+    // this thread: the lock is recursive.
+    for (vela::IPropertyHolder* component : components) {
+      if (std::find(abandoned_.begin(), abandoned_.end(), component) != abandoned_.end()) {
+        continue;
+      }
+      delete component;
+    }
+    listeners_.clear();
+    publishListeners();
+    running_.clear();
+    pending_.clear();
+  }
+  std::deque<vela::counted_ptr<vela::IMessage>> queued;
+  {
+    QueueLock guard(queueLock_);
+    queued.swap(queue_);
+  }
+}
+
+bool EventBroker::stopComponentThreads(std::uint32_t timeoutMs) {
+  std::vector<std::pair<vela::IPropertyHolder*, vela::AbstractThread*>> threads;
+  {
+    Lock guard(*this);
+    pending_.clear();
+    for (vela::IPropertyHolder* component : components_) {
+      if (auto* thread = dynamic_cast<vela::AbstractThread*>(threadOf(component))) {
+        threads.emplace_back(component, thread);
+      }
+    }
+  }
+  // All threads are asked first, so they wind down together; then each is
+  // released from its reads and joined within what is left of the bound.
+  for (auto& entry : threads) entry.second->requestStop();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  bool allEnded = true;
+  for (auto& entry : threads) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    const auto bound = static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0));
+    if (entry.second->stopAndJoin(bound)) continue;
+    allEnded = false;
+    // Its last message must not reach a broker that is about to go.
+    entry.second->removeListener(this);
+    Lock guard(*this);
+    if (std::find(abandoned_.begin(), abandoned_.end(), entry.first) == abandoned_.end()) {
+      abandoned_.push_back(entry.first);
+      platform::debugOutput(
+          "[quor::EventBroker] a component thread did not end; the component is left alive\n");
+    }
+  }
+  return allEnded;
+}
+
+bool EventBroker::receive(vela::IMessage* message) {
+  if (message == nullptr || message->getSource() == nullptr ||
+      *message->getSource() != vela::ThreadControlId) {
+    return false;
+  }
+  auto* thread =
+      static_cast<vela::IThread*>(message->getProperties()->getPointer(L"thread", nullptr));
+  if (thread == nullptr) return false;
+  switch (message->getCode()) {
+    case vela::RequestStart: {
+      Lock guard(*this);
+      pending_.push_back(thread);
+      return true;
+    }
+    case vela::Starting:
+      return true;
+    case vela::Finished: {
+      Lock guard(*this);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+void EventBroker::dispatch(vela::IMessage* message) {
+  std::shared_ptr<const ListenerList> listeners;
+  std::uint64_t removals;
+  {
+    QueueLock guard(queueLock_);
+    listeners = snapshot_;
+    removals = removals_.load(std::memory_order_relaxed);
+  }
+  const bool exclusive = message->isExclusive();
+  for (vela::IListener* listener : *listeners) {
+    // A listener removed while this delivery runs (perhaps deleted by the
+    // one before it) is not called any more.
+    if (removals_.load(std::memory_order_acquire) != removals) {
+      Lock guard(*this);
+      if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) continue;
+    }
+    if (listener->receive(message) && exclusive) break;
+  }
+}
+
+IInstanceManager* EventBroker::getInstanceManager() {
+  return manager_;
+}
+
+bool EventBroker::initialize() {
+  return true;
+}
+
+bool EventBroker::stop(const vela::Guid*, bool) {
+  Lock guard(*this);
+  stopped_.store(true, std::memory_order_release);
+  return true;
+}
+
+std::int32_t EventBroker::minuteStamp(const platform::LocalTime& time) {
+  // Unsigned arithmetic: any year wraps instead of overflowing.
+  const std::uint32_t days = static_cast<std::uint32_t>(time.year) * 372u +
+                             static_cast<std::uint32_t>(time.month) * 31u +
+                             static_cast<std::uint32_t>(time.day);
+  const std::uint32_t minutes = (days * 24u + static_cast<std::uint32_t>(time.hour)) * 60u +
+                                static_cast<std::uint32_t>(time.minute);
+  return static_cast<std::int32_t>(minutes);
+}
+
+void EventBroker::setClock(LocalClock clock) {
+  clock_ = std::move(clock);
+}
+
+std::int32_t EventBroker::currentMinuteStamp() {
+  return minuteStamp(clock_ ? clock_() : platform::localTime());
+}
+
+std::size_t EventBroker::queuedCount() {
+  QueueLock guard(queueLock_);
+  return queue_.size();
+}
+
+void EventBroker::dispatchHeartbeat(std::int32_t idleCount) {
+  vela::Message heartbeat(&kTarnEventGeneratorClassId, 0, 0);
+  heartbeat.getProperties()->setInt(L"subcode", 255);
+  heartbeat.getProperties()->setInt(L"status", idleCount);
+  dispatch(&heartbeat);
+}
+
+std::int32_t EventBroker::run() {
+  std::int32_t lastActivity = currentMinuteStamp();
+  std::int32_t idleCount = 0;
+  while (!stopped_.load(std::memory_order_acquire)) {
+    vela::counted_ptr<vela::IMessage> message;
+    {
+      QueueLock guard(queueLock_);
+      if (!queue_.empty()) {
+        message = std::move(queue_.front());
+        queue_.pop_front();
+      }
+    }
+    if (message) {
+      dispatch(message.get());
+      lastActivity = currentMinuteStamp();
+      idleCount = 0;
+      continue;
+    }
+    {
+      Lock guard(*this);
+      for (vela::IThread* thread : pending_) {
+        thread->start();
+        running_.push_back(thread);
+      }
+      pending_.clear();
+    }
+    if (manager_ != nullptr) manager_->pumpMessage();
+    const std::int32_t now = currentMinuteStamp();
+    // Compared in 64 bits so that a stamp near the 32-bit limit cannot wrap.
+    if (static_cast<std::int64_t>(now) > static_cast<std::int64_t>(lastActivity) + 1) {
+      lastActivity = now;
+      dispatchHeartbeat(++idleCount);
+    }
+  }
+  return 0;
+}
+
+bool EventBroker::post(const vela::Guid* source, std::int32_t code, std::int32_t flags,
+                       bool withProperties) {
+  vela::counted_ptr<vela::IMessage> message(
+      withProperties ? static_cast<vela::IMessage*>(new vela::Message(source, code, flags))
+                     : new vela::SimpleMessage(source, code, flags));
+  return post(std::move(message));
+}
+
+bool EventBroker::post(vela::counted_ptr<vela::IMessage> message) {
+  QueueLock guard(queueLock_);
+  queue_.push_back(std::move(message));
+  return true;
+}
+
+bool EventBroker::postExclusive(const vela::Guid* source, std::int32_t code, std::int32_t flags,
+                                bool withProperties) {
+  return post(source, code, flags | 1, withProperties);
+}
+
+bool EventBroker::add(vela::IPropertyHolder* component) {
+  if (component == nullptr) return false;
+  vela::IThread* thread = threadOf(component);
+  vela::IListener* listener = listenerOf(component);
+  if (thread == nullptr && listener == nullptr) return false;
+  {
+    Lock guard(*this);
+    if (thread != nullptr) pending_.push_back(thread);
+    if (listener != nullptr) {
+      listeners_.push_back(listener);
+      publishListeners();
+    }
+    components_.push_back(component);
+  }
+  component->setPointer(L"eventBroker", static_cast<void*>(this));
+  return true;
+}
+
+bool EventBroker::remove(vela::IPropertyHolder* component, bool deleteIt) {
+  if (component == nullptr) return true;
+  vela::IThread* thread = threadOf(component);
+  vela::IListener* listener = listenerOf(component);
+  bool found = false;
+  {
+    Lock guard(*this);
+    if (thread != nullptr) {
+      eraseFirst(running_, thread);
+      // A thread the broker no longer knows must not be started later.
+      pending_.erase(std::remove(pending_.begin(), pending_.end(), thread), pending_.end());
+    }
+    if (listener != nullptr) {
+      eraseFirst(listeners_, listener);
+      // The count changes with the snapshot, so a delivery in progress that
+      // took the old snapshot notices the removal.
+      auto snapshot = std::make_shared<const ListenerList>(listeners_);
+      QueueLock queueGuard(queueLock_);
+      snapshot_ = std::move(snapshot);
+      removals_.fetch_add(1, std::memory_order_release);
+    }
+    auto at = std::find(components_.begin(), components_.end(), component);
+    if (at != components_.end()) {
+      components_.erase(at);
+      found = true;
+    }
+  }
+  if (deleteIt && found) {
+    auto* own = dynamic_cast<vela::AbstractThread*>(thread);
+    if (own != nullptr && !own->stopAndJoin(joinTimeoutMs_)) {
+      own->removeListener(this);
+      Lock guard(*this);
+      abandoned_.push_back(component);
+      platform::debugOutput(
+          "[quor::EventBroker::remove] the component's thread did not end; it is left alive\n");
+      return true;
+    }
+    delete component;
+  }
+  return true;
+}
+
+bool AbstractListener::receive(vela::IMessage*) {
+  return false;
+}
+
+AbstractEventGenerator::AbstractEventGenerator(vela::IPropertyHolder* parameters,
+                                               IInstanceManager* manager)
+    : vela::AbstractThread(nullptr), manager_(manager) {
+  if (parameters != nullptr) {
+    auto* control =
+        static_cast<vela::IListener*>(parameters->getPointer(L"threadControl", nullptr));
+    if (control != nullptr) addListener(control);
+  }
+  setPointer(L"thread", static_cast<void*>(static_cast<vela::IThread*>(this)));
+}
+
+AbstractEventGenerator::~AbstractEventGenerator() {
+  if (handle_ != nullptr && !isFinished()) stopAndJoin();
+}
+
+}  // namespace quor

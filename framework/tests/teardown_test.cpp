@@ -1,0 +1,189 @@
+// Tearing the framework down while component threads are still busy: a pipe
+// reader blocked in a read that fails at that very moment (the port monitor
+// closes the pipe right after the job) and a ticker that keeps posting. Each
+// must be stopped and joined before anything it reaches is deleted.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "framework/instance_manager.h"
+#include "framework/tests/test_support.h"
+#include "platform/byte_stream.h"
+#include "platform/debug_output.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+using fwtest::FastManager;
+using fwtest::FunctionGenerator;
+using namespace std::chrono_literals;
+
+struct Pipe {
+  Pipe() {
+#ifdef _WIN32
+    HANDLE r = nullptr, w = nullptr;
+    if (CreatePipe(&r, &w, nullptr, 0)) {
+      read = reinterpret_cast<platform::StreamHandle>(r);
+      write = reinterpret_cast<platform::StreamHandle>(w);
+    }
+#else
+    int fds[2] = {-1, -1};
+    if (::pipe(fds) == 0) {
+      read = fds[0];
+      write = fds[1];
+    }
+#endif
+  }
+  ~Pipe() {
+    platform::closeStream(read);
+    closeWriter();
+  }
+  void closeWriter() {
+    platform::StreamHandle w = write.exchange(platform::kNoStream);
+    platform::closeStream(w);
+  }
+  platform::StreamHandle read = platform::kNoStream;
+  std::atomic<platform::StreamHandle> write{platform::kNoStream};
+};
+
+// What a pipe reader does: read records until a read fails, then stop the
+// broker through the manager. The reads use the generator's own buffer, so a
+// thread that outlived its object would write into freed memory.
+class PipeReader : public quor::AbstractEventGenerator {
+ public:
+  PipeReader(vela::IPropertyHolder* parameters, quor::IInstanceManager* manager,
+             platform::StreamHandle input)
+      : AbstractEventGenerator(parameters, manager), input_(input) {
+    requestStart();
+  }
+  ~PipeReader() override { stopAndJoin(); }
+  std::uint32_t run() override {
+    reading = true;
+    while (platform::readExactly(input_, buffer_, sizeof buffer_)) {
+      manager_->getEventBroker()->post(getClassId(), buffer_[0], 0, true);
+    }
+    manager_->getEventBroker()->stop(getClassId(), false);
+    return 0;
+  }
+  const vela::Guid* getClassId() const override { return &quor::kTarnEventGeneratorClassId; }
+  std::atomic<bool> reading{false};
+
+ private:
+  platform::StreamHandle input_;
+  char buffer_[16] = {};
+};
+
+// What a timer does: sleep, then post through the manager, forever.
+class Ticker : public quor::AbstractEventGenerator {
+ public:
+  Ticker(vela::IPropertyHolder* parameters, quor::IInstanceManager* manager)
+      : AbstractEventGenerator(parameters, manager) {
+    requestStart();
+  }
+  ~Ticker() override { stopAndJoin(); }
+  std::uint32_t run() override {
+    while (!waitForStop(0)) {
+      manager_->getEventBroker()->post(getClassId(), 123, 0, false);
+      ++ticks;
+      std::this_thread::yield();
+    }
+    return 0;
+  }
+  const vela::Guid* getClassId() const override { return &quor::kTimerEventGeneratorClassId; }
+  std::atomic<long> ticks{0};
+};
+
+#if defined(__SANITIZE_THREAD__)
+constexpr int kTeardowns = 300;  // each round costs much more under TSan
+#elif defined(_WIN32)
+constexpr int kTeardowns = 200;  // every thread and mutex is a server call under Wine
+#else
+constexpr int kTeardowns = 1000;
+#endif
+
+TEST(TeardownTest, ManyTeardownsWhileThreadsWakeMidTeardown) {
+  std::atomic<long> traced{0};
+  platform::ScopedDebugOutputCapture capture([&](const std::string& text) {
+    // The debug listener traces every tick; only reports of stuck threads
+    // count here.
+    if (text.find("did not end") != std::string::npos) ++traced;
+  });
+  for (int round = 0; round < kTeardowns; ++round) {
+    SCOPED_TRACE(round);
+    Pipe pipe;
+    ASSERT_TRUE(platform::isUsableStream(pipe.read));
+    auto* manager = new FastManager;
+    quor::EventBroker* broker = manager->getEventBroker();
+    vela::PropertyHolder parameters;
+    fwtest::setThreadControl(parameters, broker);
+    auto* reader = new PipeReader(&parameters, manager, pipe.read);
+    auto* ticker = new Ticker(&parameters, manager);
+    ASSERT_TRUE(manager->addComponent(reader));
+    ASSERT_TRUE(manager->addComponent(ticker));
+    ASSERT_TRUE(manager->createComponent("DebugListener", nullptr));
+
+    // Run until both threads work, then end the loop as the application
+    // listener does at the end of a job.
+    manager->onPump = [&] {
+      if (reader->reading.load() && ticker->ticks.load() > 0) broker->stop(nullptr, false);
+    };
+    ASSERT_TRUE(fwtest::runWithDeadline(*broker, 20s, [&] { manager->run(); }));
+
+    // The port monitor closes the pipe while the manager is being deleted:
+    // the reader wakes with a failed read and stops the broker, at varying
+    // points of the teardown.
+    std::thread closer([&pipe, round] {
+      if (round % 3 == 1) std::this_thread::yield();
+      if (round % 3 == 2) platform::sleepMilliseconds(1);
+      pipe.closeWriter();
+    });
+    delete manager;
+    closer.join();
+  }
+  EXPECT_EQ(traced.load(), 0) << "every thread ended in time";
+}
+
+TEST(TeardownTest, ComponentWhoseThreadWillNotEndIsLeftAliveNotFreedUnderIt) {
+  std::string trace;
+  std::mutex traceLock;
+  platform::ScopedDebugOutputCapture capture([&](const std::string& text) {
+    std::lock_guard<std::mutex> guard(traceLock);
+    trace += text;
+  });
+  std::atomic<bool> release{false};
+  std::atomic<bool> running{false};
+  FunctionGenerator* stubborn = nullptr;
+  {
+    FastManager manager;
+    manager.getEventBroker()->setJoinTimeout(50);
+    vela::PropertyHolder parameters;
+    fwtest::setThreadControl(parameters, manager.getEventBroker());
+    stubborn = new FunctionGenerator(&parameters, &manager, [&](FunctionGenerator&) {
+      running = true;
+      fwtest::waitUntil([&] { return release.load(); });  // deaf to stop requests
+      return 0u;
+    });
+    ASSERT_TRUE(manager.addComponent(stubborn));
+    manager.onPump = [&] {
+      if (running.load()) manager.getEventBroker()->stop(nullptr, false);
+    };
+    ASSERT_TRUE(fwtest::runWithDeadline(*manager.getEventBroker(), 20s, [&] { manager.run(); }));
+  }
+  {
+    std::lock_guard<std::mutex> guard(traceLock);
+    EXPECT_NE(trace.find("left alive"), std::string::npos) << trace;
+  }
+  // The component survived its broker (which took itself off the thread's
+  // listeners); once its thread ends it can go.
+  release = true;
+  delete stubborn;
+}
+
+}  // namespace
