@@ -1,0 +1,283 @@
+#include "i18n/string_mapper.h"
+
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <utility>
+
+#include "platform/text.h"
+#include "xml/ms_xml_node.h"
+
+namespace {
+
+using Document = std::unique_ptr<ostra::IXmlNode>;
+
+constexpr char kDefaultMapFile[] = "langmap.xml";
+constexpr char kDefaultStringsFile[] = "strings.xml";
+constexpr char kResourceModuleType[] = "resourcefile";
+constexpr int kResourceTextBuffer = 4096;
+
+void trace(const std::string& text) {
+  OutputDebugStringA(("[StringMapper] " + text + "\n").c_str());
+}
+
+// The path, read as UTF-8, names an existing file that is not a directory.
+bool isRegularFile(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(platform::utf8ToWide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The document in the file, or null (traced) when it cannot be loaded as XML.
+Document openDocument(const std::string& path) {
+  try {
+    return Document(ostra::MsXmlNode::FromFile(path));
+  } catch (const std::exception& e) {
+    trace(path + ": " + e.what());
+  }
+  return nullptr;
+}
+
+// Every element of that name below the context node, in document order.
+ostra::XmlNodeList elementsBelow(ostra::IXmlNode* context, const char* name) {
+  return context->selectNodes((std::string(".//") + name).c_str());
+}
+
+// The text of the first element of that name below the context node; empty
+// when there is none.
+std::string firstText(ostra::IXmlNode* context, const char* name) {
+  ostra::XmlNodeList found = elementsBelow(context, name);
+  if (found->empty()) return std::string();
+  std::string text;
+  return (*found)[0]->getText(&text) ? text : std::string();
+}
+
+// Decimal, 0x-prefixed hexadecimal or 0-prefixed octal, as strtoul reads them
+// with base 0 where unsigned long has 32 bits.
+uint32_t toNumber(const std::string& text) {
+  return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 0));
+}
+
+// The leading hexadecimal digits of the text, in their low 16 bits.
+uint16_t leadingHex(const std::wstring& text) {
+  uint32_t value = 0;
+  for (wchar_t c : text) {
+    int digit;
+    if (c >= L'0' && c <= L'9') {
+      digit = c - L'0';
+    } else if (c >= L'a' && c <= L'f') {
+      digit = c - L'a' + 10;
+    } else if (c >= L'A' && c <= L'F') {
+      digit = c - L'A' + 10;
+    } else {
+      break;
+    }
+    value = (value << 4) | static_cast<uint32_t>(digit);
+  }
+  return static_cast<uint16_t>(value);
+}
+
+}  // namespace
+
+StringMapper::StringMapper() : StringMapper(UiLanguageSource::system()) {}
+
+StringMapper::StringMapper(const UiLanguageSource& platform) : platform_(&platform) {}
+
+StringMapper::~StringMapper() {
+  freeResourceModule();
+}
+
+void StringMapper::load(const std::string& directory, const std::string& mapFileName) {
+  try {
+    if (!readLanguageMap(directory, mapFileName)) {
+      trace("no language map in " + directory + " named " + mapFileName);
+      return;
+    }
+    selectLanguage(chooseUiLanguage());
+    const std::string path = findStringsFile(directory, current_);
+    if (current_.resourceType == kResourceModuleType) {
+      loadResourceModule(path);
+    } else {
+      loadXmlStrings(path);
+    }
+  } catch (const std::exception& e) {
+    trace(std::string("load failed: ") + e.what());
+    strings_.clear();
+    freeResourceModule();
+  } catch (...) {
+    trace("load failed");
+    strings_.clear();
+    freeResourceModule();
+  }
+}
+
+std::string StringMapper::getText(int32_t id) const {
+  if (module_) {
+    char buffer[kResourceTextBuffer];
+    const int length = LoadStringA(module_, static_cast<UINT>(id), buffer, kResourceTextBuffer);
+    return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
+  }
+  const auto found = strings_.find(std::to_string(id));
+  return found == strings_.end() ? std::string() : found->second;
+}
+
+std::string StringMapper::joinPath(const std::string& first, const std::string& second) {
+  if (first.empty()) return std::string();
+  std::string path = first;
+  const char last = path.back();
+  if (last != '\\' && last != '/') path += '\\';
+  if (!second.empty() && (second.front() == '\\' || second.front() == '/')) {
+    path.append(second, 1, std::string::npos);
+  } else {
+    path += second;
+  }
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+bool StringMapper::readLanguageMap(const std::string& directory, const std::string& mapFileName) {
+  const std::string path =
+      joinPath(directory, mapFileName.empty() ? std::string(kDefaultMapFile) : mapFileName);
+  if (!isRegularFile(path)) return false;
+  Document document = openDocument(path);
+  if (!document) return false;
+  ostra::XmlNodeList lists = elementsBelow(document.get(), "languages");
+  if (lists->empty()) return false;
+
+  // One working entry for the whole map: a language that leaves a field out
+  // keeps the value the previous language gave it.
+  LanguageEntry working;
+  ostra::XmlNodeList items = elementsBelow((*lists)[0].get(), "language");
+  for (const ostra::XmlNodePtr& item : *items) {
+    bool found = false;
+    auto field = [&](const char* name) {
+      std::string text = firstText(item.get(), name);
+      if (!text.empty()) found = true;
+      return text;
+    };
+    if (std::string text = field("langId"); !text.empty()) working.langId = toNumber(text);
+    if (std::string text = field("primaryLangId"); !text.empty()) {
+      working.primaryLangId = toNumber(text);
+    }
+    if (std::string text = field("name"); !text.empty()) working.name = std::move(text);
+    if (std::string text = field("abbr"); !text.empty()) working.abbr = std::move(text);
+    if (std::string text = field("rtl"); !text.empty()) working.rtl = text == "true";
+    if (std::string text = field("resource"); !text.empty()) working.resource = std::move(text);
+    if (std::string text = field("resourceType"); !text.empty()) {
+      working.resourceType = std::move(text);
+    }
+    if (found) languages_.push_back(working);
+  }
+  selectLanguage(0);
+  return true;
+}
+
+uint16_t StringMapper::chooseUiLanguage() const {
+  if (const uint16_t forced = readForcedLanguage()) return forced;
+
+  std::wstring preferred;
+  if (platform_->preferredUiLanguages(&preferred)) {
+    if (const uint16_t first = leadingHex(preferred)) return first;
+  }
+
+  const uint16_t u = platform_->userDefaultUiLanguage();
+  const uint16_t s = platform_->systemDefaultUiLanguage();
+  const uint16_t ul = platform_->userDefaultLangId();
+  const uint16_t sl = platform_->systemDefaultLangId();
+  auto anyIs = [&](uint16_t id) { return u == id || s == id || ul == id || sl == id; };
+  if (s == ul && s == sl && u != s) return u;
+  // Languages whose user and system settings are often mixed up; any mention
+  // of them wins.
+  for (uint16_t id : {0x0424, 0x041A, 0x0421}) {  // Slovenian, Croatian, Indonesian
+    if (anyIs(id)) return id;
+  }
+  if (u == ul && u == sl) return primaryForLangId(u);
+  return primaryForLangId(s);
+}
+
+uint16_t StringMapper::readForcedLanguage() const {
+  std::string path = platform_->programPath();
+  const size_t slash = path.find_last_of("\\/");
+  path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "forceLang.xml";
+  if (!isRegularFile(path)) return 0;
+  Document document = openDocument(path);
+  if (!document || elementsBelow(document.get(), "forceLang")->empty()) return 0;
+  const std::string text = firstText(document.get(), "langId");
+  return text.empty() ? 0 : static_cast<uint16_t>(toNumber(text));
+}
+
+void StringMapper::selectLanguage(uint16_t id) {
+  for (const LanguageEntry& entry : languages_) {
+    if (entry.primaryLangId == id) {
+      current_ = entry;
+      return;
+    }
+  }
+  const uint32_t primary = id & 0x3FFu;
+  for (const LanguageEntry& entry : languages_) {
+    if (entry.primaryLangId == primary) {
+      current_ = entry;
+      return;
+    }
+  }
+}
+
+uint16_t StringMapper::primaryForLangId(uint16_t id) const {
+  for (const LanguageEntry& entry : languages_) {
+    if (entry.langId == id) return static_cast<uint16_t>(entry.primaryLangId);
+  }
+  return 0;
+}
+
+std::string StringMapper::findStringsFile(const std::string& directory,
+                                          const LanguageEntry& language) const {
+  const std::string file =
+      language.resource.empty() ? std::string(kDefaultStringsFile) : language.resource;
+  const std::string candidates[] = {
+      joinPath(joinPath(directory, language.abbr), file),
+      joinPath(joinPath(directory, language.name), file),
+      joinPath(joinPath(directory, std::to_string(language.langId)), file),
+      joinPath(joinPath(directory, std::to_string(language.primaryLangId)), file),
+      joinPath(directory, file),
+  };
+  for (const std::string& candidate : candidates) {
+    if (isRegularFile(candidate)) return candidate;
+  }
+  return std::string();
+}
+
+void StringMapper::loadXmlStrings(const std::string& path) {
+  strings_.clear();
+  stringsPath_.clear();
+  if (!isRegularFile(path)) return;
+  Document document = openDocument(path);
+  if (!document) return;
+  stringsPath_ = path;
+  ostra::XmlNodeList lists = elementsBelow(document.get(), "strings");
+  if (lists->empty()) return;
+
+  ostra::XmlNodeList items = elementsBelow((*lists)[0].get(), "string");
+  for (const ostra::XmlNodePtr& item : *items) {
+    std::string id = firstText(item.get(), "id");
+    if (id.empty()) continue;
+    const std::string value = firstText(item.get(), "value");
+    if (value.empty() || strings_.count(id)) continue;
+    // The document's texts are UTF-8; dialogs show narrow texts in the
+    // process code page, as the string tables give them.
+    strings_.emplace(std::move(id), platform::wideToAnsi(platform::utf8ToWide(value)));
+  }
+}
+
+void StringMapper::loadResourceModule(const std::string& path) {
+  freeResourceModule();
+  if (path.empty()) return;
+  module_ = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!module_) trace("cannot load " + path + " (error " + std::to_string(GetLastError()) + ")");
+}
+
+void StringMapper::freeResourceModule() {
+  if (module_) FreeLibrary(module_);
+  module_ = nullptr;
+}
