@@ -1,0 +1,76 @@
+// TarnEventGenerator: reads status records from the status stream on a thread
+// of its own and posts one message per record to the event broker.
+//
+// Configuration (read once, in the constructor): "input", an open stream
+// handle given as a number, or else "pipe", the base name of the stream pair
+// (".status" is appended). The thread reads until the stream ends, fails or
+// shows a wrong magic, and then stops the broker; it never reopens the stream.
+//
+// Threads: the constructor and destructor run on the creating thread (the
+// main thread); run() and the reading operations below run on the
+// generator's own thread, which is the only user of the handle and the
+// payload buffer. Destruction first stops and joins that thread.
+#ifndef CHANNEL_TARN_EVENT_GENERATOR_H_
+#define CHANNEL_TARN_EVENT_GENERATOR_H_
+
+#include <cstdint>
+#include <string>
+
+#include "channel/status_record.h"
+#include "framework/event_broker.h"
+#include "framework/instance_manager.h"
+#include "platform/byte_stream.h"
+
+namespace quor {
+
+class TarnEventGenerator : public AbstractEventGenerator {
+ public:
+  TarnEventGenerator(vela::IPropertyHolder* parameters, IInstanceManager* manager);
+  ~TarnEventGenerator() override;
+
+  // {4AD54A4F-7906-4C40-BB19-03B778A08D4C}; also the source of its messages.
+  const vela::Guid* getClassId() const override;
+
+  // The usable size for `needed` payload bytes: the smaller of needed and
+  // one mebibyte. Replaces the block when `capacity` is smaller; 0 (and a
+  // null buffer) when that allocation fails.
+  virtual std::uint64_t reserveBuffer(std::uint8_t*& buffer, std::uint64_t capacity,
+                                      std::uint64_t needed);
+  // Reads exactly count bytes into destination and returns it; throws
+  // std::domain_error when a read fails or the stream ends.
+  virtual std::uint8_t* statusRead(std::uint8_t* destination, std::uint64_t count);
+  // Reads and drops exactly count bytes, 4096 at a time; throws as statusRead.
+  virtual void statusSkip(std::uint64_t count);
+  // True when the header starts with "TARN".
+  virtual bool isValidHeader(const std::uint8_t* header);
+  // Field readers over the kept payload of the current record; see
+  // tarn::PayloadCursor.
+  virtual bool hasBytes(std::uint64_t n);
+  virtual std::string readString();
+  virtual std::wstring readWString();
+  virtual std::uint32_t readUInt32(std::uint32_t defaultValue);
+  // Builds the message of the current record and posts it.
+  virtual void postStatus(const std::uint8_t* header, EventBroker* broker);
+
+  // The read loop; ends when reading fails and then stops the broker.
+  std::uint32_t run() override;
+
+  platform::StreamHandle handle() const { return handle_; }
+  bool openedHere() const { return openedHere_; }
+
+ private:
+  platform::StreamHandle handle_ = platform::kNoStream;
+  bool openedHere_ = false;
+  std::uint8_t* payload_ = nullptr;  // owned, reused from record to record
+  std::uint64_t payloadCapacity_ = 0;
+  std::uint64_t keptSize_ = 0;
+  tarn::PayloadCursor cursor_{nullptr, 0};
+};
+
+// Makes a TarnEventGenerator; null when it cannot be allocated.
+vela::IPropertyHolder* MakeTarnEventGenerator(vela::IPropertyHolder* parameters,
+                                              IInstanceManager* manager);
+
+}  // namespace quor
+
+#endif  // CHANNEL_TARN_EVENT_GENERATOR_H_

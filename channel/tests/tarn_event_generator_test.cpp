@@ -1,0 +1,296 @@
+#include "channel/tarn_event_generator.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <memory>
+#include <thread>
+
+#include "channel/status_record.h"
+#include "channel/tests/channel_test_support.h"
+#include "framework/class_id.h"
+#include "platform/tests/test_pipes.h"
+
+namespace {
+
+using chantest::Seen;
+using chantest::TestManager;
+using platform::testing::ConnectedStream;
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+std::wstring number(platform::StreamHandle handle) {
+  return std::to_wstring(handle);
+}
+
+void write(platform::StreamHandle stream, const Bytes& bytes, std::size_t from = 0,
+           std::size_t to = SIZE_MAX) {
+  if (to > bytes.size()) to = bytes.size();
+  ASSERT_TRUE(platform::writeAll(stream, bytes.data() + from, to - from));
+}
+
+// A generator reading the client end of a fresh status stream, added to the
+// manager's broker together with a recording listener.
+struct ReaderSetup {
+  std::unique_ptr<TestManager> manager = std::make_unique<TestManager>();
+  ConnectedStream pipe;
+  std::shared_ptr<chantest::Recording> recording;
+  quor::TarnEventGenerator* generator = nullptr;
+
+  explicit ReaderSetup(const char* purpose) {
+    platform::testing::connectStream(&pipe, purpose, true);
+    recording = chantest::addRecorder(manager->broker);
+    auto params = chantest::parameters(manager->broker, {{"input", number(pipe.client)}});
+    generator = new quor::TarnEventGenerator(params.get(), manager.get());
+    manager->broker.add(generator);
+  }
+  int stops() const { return manager->broker.stops.load(); }
+  // Messages posted so far: delivered ones and those still queued when the
+  // loop stopped.
+  std::size_t posted() { return recording->snapshot().size() + manager->broker.queuedCount(); }
+};
+
+TEST(TarnEventGeneratorTest, TurnsEveryRecordIntoOneMessageWithTheEntriesOfItsClass) {
+  ReaderSetup setup("classes");
+  ASSERT_TRUE(setup.pipe.ok());
+  const Bytes oemBlock = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  const std::vector<Bytes> records = {
+      tarn::encodeJobStart(7, "a"),
+      tarn::encodePortNamesWide(L"USB001", L"Kestrel \u00FC"),
+      tarn::encodeOemBlock(oemBlock.data(), oemBlock.size()),
+      tarn::encodeStatus(41000, 1),
+      tarn::encodeStatus(41000),
+      tarn::encodeSeverityStatus(2, 0xFFFFFFFFu),
+      tarn::encodeRecord(0, 0, {}),
+      tarn::encodeOemBlock("\xAA\xBB\xCC", 3),
+      tarn::encodeRecord(7, 9, {1, 2, 3, 4}),
+  };
+  // The first delivery waits until every other record is queued, so the
+  // first OEM message is delivered after the second OEM record was read.
+  setup.recording->onMessage = [&](const Seen& seen) {
+    if (seen.code == 0 && seen.subcode == 2) {
+      chantest::waitUntil([&] { return setup.manager->broker.queuedCount() == records.size() - 1; },
+                          10s);
+    }
+  };
+  std::thread writer([&] {
+    // The first header arrives as 5 and then 11 bytes.
+    write(setup.pipe.server, records[0], 0, 5);
+    std::this_thread::sleep_for(30ms);
+    write(setup.pipe.server, records[0], 5, 16);
+    std::this_thread::sleep_for(30ms);
+    write(setup.pipe.server, records[0], 16);
+    for (std::size_t i = 1; i < records.size(); ++i) write(setup.pipe.server, records[i]);
+    chantest::waitUntil([&] { return setup.recording->snapshot().size() == records.size(); });
+    setup.pipe.closeServer();
+  });
+  EXPECT_TRUE(chantest::runLoop(setup.manager->broker));
+  writer.join();
+
+  const std::vector<Seen> seen = setup.recording->snapshot();
+  ASSERT_EQ(seen.size(), records.size());
+  for (const Seen& s : seen) {
+    EXPECT_EQ(s.source, &quor::kTarnEventGeneratorClassId);
+    EXPECT_EQ(s.flags, 0);
+  }
+  using Kinds = std::map<std::string, std::int32_t>;
+  EXPECT_EQ(seen[0].code, 0);
+  EXPECT_EQ(seen[0].kinds,
+            (Kinds{{"subcode", vela::Int}, {"jobID", vela::Int}, {"docName", vela::String}}));
+  EXPECT_EQ(seen[0].jobID, 7);
+  EXPECT_EQ(seen[0].docName, "a");
+
+  EXPECT_EQ(
+      seen[1].kinds,
+      (Kinds{{"subcode", vela::Int}, {"portName", vela::WString}, {"printerName", vela::WString}}));
+  EXPECT_EQ(seen[1].widePortName, L"USB001");
+  EXPECT_EQ(seen[1].widePrinterName, L"Kestrel \u00FC");
+
+  EXPECT_EQ(seen[2].code, 1);
+  EXPECT_EQ(seen[2].kinds, (Kinds{{"subcode", vela::Int},
+                                  {"oemMessages", vela::Pointer},
+                                  {"oembufferSize", vela::Int}}));
+  EXPECT_EQ(seen[2].oemSize, 10);
+  EXPECT_EQ(seen[2].oem, oemBlock) << "an OEM block must survive the next OEM record";
+
+  EXPECT_EQ(seen[3].code, 2);
+  EXPECT_EQ(seen[3].kinds, (Kinds{{"subcode", vela::Int}}));
+  EXPECT_EQ(seen[3].subcode, 1);
+  EXPECT_EQ(seen[4].status, 41000);
+  EXPECT_EQ(seen[4].subcode, 3);
+
+  EXPECT_EQ(seen[5].severity, 2);
+  EXPECT_EQ(seen[5].status, -1);  // u32 bits kept in a signed entry
+
+  EXPECT_EQ(
+      seen[6].kinds,
+      (Kinds{{"subcode", vela::Int}, {"portName", vela::String}, {"printerName", vela::String}}));
+  EXPECT_EQ(seen[6].portName, "");
+
+  EXPECT_EQ(seen[7].oem, (Bytes{0xAA, 0xBB, 0xCC}));
+  EXPECT_EQ(seen[8].code, 7);
+  EXPECT_EQ(seen[8].kinds, (Kinds{{"subcode", vela::Int}}));
+
+  EXPECT_EQ(setup.stops(), 1);
+}
+
+TEST(TarnEventGeneratorTest, ARecordLongerThanOneMebibyteIsConsumedWholeAndTheNextOneRead) {
+  ReaderSetup setup("long");
+  ASSERT_TRUE(setup.pipe.ok());
+  Bytes long_record = tarn::encodeHeader(1, 0, 1048577);
+  for (std::uint32_t i = 0; i < 1048577; ++i)
+    long_record.push_back(static_cast<std::uint8_t>(i * 7));
+  std::thread writer([&] {
+    write(setup.pipe.server, long_record);
+    write(setup.pipe.server, tarn::encodeJobEnd(9));
+    chantest::waitUntil([&] { return setup.recording->snapshot().size() == 2; });
+    setup.pipe.closeServer();
+  });
+  EXPECT_TRUE(chantest::runLoop(setup.manager->broker));
+  writer.join();
+  const std::vector<Seen> seen = setup.recording->snapshot();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].oemSize, 1048576);
+  EXPECT_TRUE(std::equal(seen[0].oem.begin(), seen[0].oem.end(), long_record.begin() + 16));
+  EXPECT_EQ(seen[1].code, 0);
+  EXPECT_EQ(seen[1].subcode, 4);
+  EXPECT_EQ(seen[1].jobID, 9);
+  EXPECT_EQ(setup.stops(), 1);
+}
+
+TEST(TarnEventGeneratorTest, EveryWayTheStreamEndsStopsTheBrokerOnceAndPostsNothingMore) {
+  const Bytes good = tarn::encodeJobEnd(1);
+  Bytes bad_magic = tarn::encodeJobEnd(2);
+  bad_magic[3] = 'X';
+  const struct {
+    const char* name;
+    Bytes bytes;
+    bool closeAfter;
+    std::size_t posted;
+  } cases[] = {
+      // The stream stays open: only the magic ends the reading, and the good
+      // record behind the bad header is never looked at.
+      {"wrong magic",
+       [&] {
+         Bytes b = good;
+         b.insert(b.end(), bad_magic.begin(), bad_magic.end());
+         b.insert(b.end(), good.begin(), good.end());
+         return b;
+       }(),
+       false, 1},
+      {"writer closes after whole records",
+       [&] {
+         Bytes b = good;
+         b.insert(b.end(), good.begin(), good.end());
+         return b;
+       }(),
+       true, 2},
+      {"writer closes inside a header", Bytes(good.begin(), good.begin() + 5), true, 0},
+      {"writer closes inside a payload", Bytes(good.begin(), good.begin() + 18), true, 0},
+      {"writer closes at once", Bytes{}, true, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReaderSetup setup("endings");
+    ASSERT_TRUE(setup.pipe.ok());
+    if (!c.bytes.empty()) write(setup.pipe.server, c.bytes);
+    if (c.closeAfter) setup.pipe.closeServer();
+    EXPECT_TRUE(chantest::runLoop(setup.manager->broker));
+    EXPECT_TRUE(chantest::waitUntil([&] { return setup.generator->isFinished(); }));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(setup.posted(), c.posted);
+    EXPECT_EQ(setup.stops(), 1);
+  }
+}
+
+TEST(TarnEventGeneratorTest, WithoutAUsableStreamTheThreadStillRunsAndOnlyStopsTheBroker) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<const char*, std::wstring>> texts;
+    platform::StreamHandle handle;
+  } cases[] = {
+      {"neither input nor pipe", {}, platform::kNoStream},
+      {"empty pipe", {{"pipe", L""}}, platform::kNoStream},
+      {"pipe that does not exist",
+       {{"pipe", platform::testing::uniquePipeBase("absent")}},
+       platform::kInvalidStream},
+      {"input -1", {{"input", L"-1"}}, platform::kInvalidStream},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestManager manager;
+    auto recording = chantest::addRecorder(manager.broker);
+    auto params = chantest::parameters(manager.broker, c.texts);
+    auto* generator = new quor::TarnEventGenerator(params.get(), &manager);
+    EXPECT_EQ(generator->handle(), c.handle);
+    EXPECT_FALSE(generator->openedHere());
+    ASSERT_TRUE(manager.broker.add(generator));
+    EXPECT_TRUE(chantest::runLoop(manager.broker));
+    EXPECT_TRUE(chantest::waitUntil([&] { return generator->isFinished(); }));
+    EXPECT_EQ(recording->snapshot().size() + manager.broker.queuedCount(), 0u);
+    EXPECT_EQ(manager.broker.stops.load(), 1);
+  }
+}
+
+TEST(TarnEventGeneratorTest, InputWinsOverPipeAndIsNotClosedWhilePipeIsOpenedAndOwned) {
+  TestManager manager;
+  ConnectedStream given;
+  platform::testing::connectStream(&given, "given", true);
+  ASSERT_TRUE(given.ok());
+  const std::wstring base = platform::testing::uniquePipeBase("named");
+  const platform::StreamHandle served = platform::testing::serveStream(base + L".status", true);
+  ASSERT_TRUE(platform::isUsableStream(served));
+  {
+    SCOPED_TRACE("input and pipe");
+    auto params =
+        chantest::parameters(manager.broker, {{"input", number(given.client)}, {"pipe", base}});
+    auto generator = std::make_unique<quor::TarnEventGenerator>(params.get(), &manager);
+    EXPECT_EQ(generator->handle(), given.client);
+    EXPECT_FALSE(generator->openedHere());
+  }
+  // The given handle still works after the generator has gone.
+  ASSERT_TRUE(platform::writeAll(given.server, "TARN", 4));
+  char bytes[4];
+  EXPECT_TRUE(platform::readExactly(given.client, bytes, 4));
+  {
+    SCOPED_TRACE("pipe alone");
+    auto params = chantest::parameters(manager.broker, {{"pipe", base}});
+    auto generator = std::make_unique<quor::TarnEventGenerator>(params.get(), &manager);
+    EXPECT_TRUE(generator->openedHere());
+    ASSERT_TRUE(platform::isUsableStream(generator->handle()));
+    EXPECT_TRUE(platform::testing::acceptClient(served));
+    ASSERT_TRUE(platform::writeAll(served, "TARN", 4));
+    EXPECT_TRUE(generator->statusRead(reinterpret_cast<std::uint8_t*>(bytes), 4));
+  }
+  platform::closeStream(served);
+  platform::testing::unserveStream(base + L".status");
+}
+
+TEST(TarnEventGeneratorTest, TeardownWhileTheReaderIsBlockedInAReadIsClean) {
+  ReaderSetup setup("teardown");
+  ASSERT_TRUE(setup.pipe.ok());
+  setup.generator->start();
+  std::this_thread::sleep_for(100ms);  // into the read of the first header
+  EXPECT_FALSE(setup.generator->isFinished());
+  auto teardown = std::async(std::launch::async, [&] { setup.manager.reset(); });
+  const bool ended = teardown.wait_for(20s) == std::future_status::ready;
+  ASSERT_TRUE(ended);
+}
+
+TEST(TarnEventGeneratorTest, ReserveBufferNeverGivesMoreThanOneMebibyte) {
+  TestManager manager;
+  auto params = chantest::parameters(manager.broker, {});
+  quor::TarnEventGenerator generator(params.get(), &manager);
+  std::uint8_t* buffer = nullptr;
+  EXPECT_EQ(generator.reserveBuffer(buffer, 0, 0), 0u);
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_EQ(generator.reserveBuffer(buffer, 0, 0xFFFFFFFFull), 1048576u);
+  ASSERT_NE(buffer, nullptr);
+  buffer[1048575] = 1;  // the whole block is there (checked by the sanitizer)
+  std::uint8_t* const same = buffer;
+  EXPECT_EQ(generator.reserveBuffer(buffer, 1048576, 20), 20u);
+  EXPECT_EQ(buffer, same);
+  delete[] buffer;
+}
+
+}  // namespace
