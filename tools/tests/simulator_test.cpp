@@ -32,7 +32,8 @@ struct SimulatorRun {
 };
 
 // Runs the simulator with a script and the given options, with a deadline.
-SimulatorRun simulate(const std::string& script, const std::wstring& options, const char* name) {
+SimulatorRun simulate(const std::string& script, const std::wstring& options, const char* name,
+                      const char* program = ECHO_CLIENT_EXE) {
   const std::wstring scriptPath = tempPath(platform::utf8ToWide(name) + L".job");
   const std::wstring logPath = tempPath(platform::utf8ToWide(name) + L".log");
   std::ofstream(platform::wideToUtf8(scriptPath), std::ios::binary) << script;
@@ -40,7 +41,7 @@ SimulatorRun simulate(const std::string& script, const std::wstring& options, co
                              std::to_wstring(GetCurrentProcessId()) + L"-" +
                              platform::utf8ToWide(name) + L" --log \"" + logPath + L"\" " +
                              options + L" \"" + scriptPath + L"\" -- \"" +
-                             besideThisProgram(ECHO_CLIENT_EXE) + L"\"";
+                             besideThisProgram(program) + L"\"";
   // The log file holds what the test reads; the console copy is dropped.
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -113,6 +114,56 @@ TEST(SimulatorTest, AScriptMistakeStartsNothing) {
   const SimulatorRun run = simulate("printer LPT1:\n", L"", "mistake");
   EXPECT_EQ(run.exitCode, 2u);
   EXPECT_EQ(run.log, "");
+}
+
+std::string exampleJob(const char* leaf) {
+  std::stringstream text;
+  text << std::ifstream(
+              platform::wideToUtf8(besideThisProgram("jobs/") + platform::utf8ToWide(leaf)),
+              std::ios::binary)
+              .rdbuf();
+  return text.str();
+}
+
+// The channel components under the simulator: the hostile example job goes
+// through the status reader, the broker and the request writer of a program
+// assembled like the monitor, over real named pipes.
+TEST(SimulatorTest, TheChannelComponentsSurviveTheHostileJobAndAnswerThroughTheRequestStream) {
+  const std::string job = exampleJob("hostile.job");
+  ASSERT_FALSE(job.empty());
+  const struct {
+    const wchar_t* options;
+    const char* name;
+  } modes[] = {{L"", "probe-pipe"}, {L"--handles", "probe-handles"}};
+  for (const auto& mode : modes) {
+    SCOPED_TRACE(mode.name);
+    const SimulatorRun run = simulate(job, mode.options, mode.name, CHANNEL_PROBE_EXE);
+    // Seven records before the wrong magic; the magic ends the reading and
+    // the program, although the stream is still open.
+    EXPECT_EQ(run.exitCode, 7u) << run.log;
+    const char* expected[] = {
+        "request class=0 subcode=0 length=0\n",        // no payload
+        "request class=0 subcode=7 length=0\n",        // job 7, unterminated name
+        "request class=2 subcode=1 length=0\n",        // class 2, unknown subcode
+        "request class=9 subcode=9 length=0\n",        // unknown class
+        "request class=1 subcode=1048576 length=0\n",  // one mebibyte kept
+        "request class=0 subcode=1 length=0\n",        // end of job 1 after it
+        "exit code 7\n",
+    };
+    std::size_t from = 0;
+    for (const char* line : expected) {
+      const std::size_t at = run.log.find(line, from);
+      EXPECT_NE(at, std::string::npos) << line << run.log;
+      if (at != std::string::npos) from = at;
+    }
+  }
+}
+
+TEST(SimulatorTest, TheChannelComponentsEndWhenTheStreamIsClosed) {
+  const SimulatorRun run =
+      simulate(exampleJob("stream_ends.job"), L"", "probe-close", CHANNEL_PROBE_EXE);
+  EXPECT_EQ(run.exitCode, 2u) << run.log;
+  EXPECT_NE(run.log.find("request class=0 subcode=3 length=0\n"), std::string::npos) << run.log;
 }
 
 }  // namespace
