@@ -239,6 +239,11 @@ std::int32_t EventBroker::run() {
       dispatchHeartbeat(++idleCount);
     }
   }
+  // Nothing posted from now on would be delivered. Ending the component
+  // threads here, before the owner starts tearing the framework down, means
+  // no thread is left to call into the manager or the broker while their
+  // destructors run.
+  stopComponentThreads();
   return 0;
 }
 

@@ -69,7 +69,9 @@ class EventBroker : public vela::IListener, public vela::Mutex {
   // loop ends after the pass in which it sees the flag. Idempotent; safe from
   // any thread, also while the broker is being torn down.
   virtual bool stop(const vela::Guid* source, bool flag);
-  // The main loop; returns 0 once stopped.
+  // The main loop; returns 0 once stopped. On the way out it asks the
+  // component threads to end and joins them (see stopComponentThreads), so
+  // that none is running when the owner deletes the framework.
   virtual std::int32_t run();
   // Queues a new Message (withProperties) or SimpleMessage. The source
   // address is stored, not copied: it must outlive the message.

@@ -54,43 +54,53 @@ struct Pipe {
 };
 
 // What a pipe reader does: read records until a read fails, then stop the
-// broker through the manager. The reads use the generator's own buffer, so a
-// thread that outlived its object would write into freed memory.
+// broker. The reads use the generator's own buffer, so a thread that outlived
+// its object would write into freed memory. Like the real components it
+// reaches the broker through the manager, unless told to use the broker it
+// was given (for threads that run while the manager itself is deleted).
 class PipeReader : public quor::AbstractEventGenerator {
  public:
   PipeReader(vela::IPropertyHolder* parameters, quor::IInstanceManager* manager,
-             platform::StreamHandle input)
-      : AbstractEventGenerator(parameters, manager), input_(input) {
+             platform::StreamHandle input, bool viaManager)
+      : AbstractEventGenerator(parameters, manager),
+        input_(input),
+        broker_(manager->getEventBroker()),
+        viaManager_(viaManager) {
     requestStart();
   }
   ~PipeReader() override { stopAndJoin(); }
   std::uint32_t run() override {
     reading = true;
     while (platform::readExactly(input_, buffer_, sizeof buffer_)) {
-      manager_->getEventBroker()->post(getClassId(), buffer_[0], 0, true);
+      broker()->post(getClassId(), buffer_[0], 0, true);
     }
-    manager_->getEventBroker()->stop(getClassId(), false);
+    broker()->stop(getClassId(), false);
     return 0;
   }
   const vela::Guid* getClassId() const override { return &quor::kTarnEventGeneratorClassId; }
   std::atomic<bool> reading{false};
 
  private:
+  quor::EventBroker* broker() { return viaManager_ ? manager_->getEventBroker() : broker_; }
   platform::StreamHandle input_;
+  quor::EventBroker* broker_;
+  bool viaManager_;
   char buffer_[16] = {};
 };
 
-// What a timer does: sleep, then post through the manager, forever.
+// What a timer does: wait, then post, until asked to stop.
 class Ticker : public quor::AbstractEventGenerator {
  public:
-  Ticker(vela::IPropertyHolder* parameters, quor::IInstanceManager* manager)
-      : AbstractEventGenerator(parameters, manager) {
+  Ticker(vela::IPropertyHolder* parameters, quor::IInstanceManager* manager, bool viaManager)
+      : AbstractEventGenerator(parameters, manager),
+        broker_(manager->getEventBroker()),
+        viaManager_(viaManager) {
     requestStart();
   }
   ~Ticker() override { stopAndJoin(); }
   std::uint32_t run() override {
     while (!waitForStop(0)) {
-      manager_->getEventBroker()->post(getClassId(), 123, 0, false);
+      (viaManager_ ? manager_->getEventBroker() : broker_)->post(getClassId(), 123, 0, false);
       ++ticks;
       std::this_thread::yield();
     }
@@ -98,6 +108,10 @@ class Ticker : public quor::AbstractEventGenerator {
   }
   const vela::Guid* getClassId() const override { return &quor::kTimerEventGeneratorClassId; }
   std::atomic<long> ticks{0};
+
+ private:
+  quor::EventBroker* broker_;
+  bool viaManager_;
 };
 
 #if defined(__SANITIZE_THREAD__)
@@ -108,46 +122,76 @@ constexpr int kTeardowns = 200;  // every thread and mutex is a server call unde
 constexpr int kTeardowns = 1000;
 #endif
 
+// The ways a job ends, taken in turn.
+enum class Ending {
+  kListenerStopsThenPipeCloses,  // end of job, then the port monitor closes the pipe
+  kPipeClosesDuringStop,         // both at once, from another thread
+  kPipeClosesFirst,              // the reader's failed read stops the broker
+  kDeletedWhileThreadsRun,       // threads running, no loop: the destructor must join
+};
+
 TEST(TeardownTest, ManyTeardownsWhileThreadsWakeMidTeardown) {
-  std::atomic<long> traced{0};
+  std::atomic<long> stuck{0};
   platform::ScopedDebugOutputCapture capture([&](const std::string& text) {
-    // The debug listener traces every tick; only reports of stuck threads
-    // count here.
-    if (text.find("did not end") != std::string::npos) ++traced;
+    // The debug listener traces every tick; only reports of threads that did
+    // not end count here.
+    if (text.find("did not end") != std::string::npos) ++stuck;
   });
   for (int round = 0; round < kTeardowns; ++round) {
     SCOPED_TRACE(round);
+    const auto ending = static_cast<Ending>(round % 4);
+    const bool viaManager = ending != Ending::kDeletedWhileThreadsRun;
     Pipe pipe;
     ASSERT_TRUE(platform::isUsableStream(pipe.read));
     auto* manager = new FastManager;
     quor::EventBroker* broker = manager->getEventBroker();
     vela::PropertyHolder parameters;
     fwtest::setThreadControl(parameters, broker);
-    auto* reader = new PipeReader(&parameters, manager, pipe.read);
-    auto* ticker = new Ticker(&parameters, manager);
+    auto* reader = new PipeReader(&parameters, manager, pipe.read, viaManager);
+    auto* ticker = new Ticker(&parameters, manager, viaManager);
     ASSERT_TRUE(manager->addComponent(reader));
     ASSERT_TRUE(manager->addComponent(ticker));
     ASSERT_TRUE(manager->createComponent("DebugListener", nullptr));
+    const auto working = [&] { return reader->reading.load() && ticker->ticks.load() > 0; };
 
-    // Run until both threads work, then end the loop as the application
-    // listener does at the end of a job.
-    manager->onPump = [&] {
-      if (reader->reading.load() && ticker->ticks.load() > 0) broker->stop(nullptr, false);
+    std::thread closer;
+    const auto closeSoon = [&] {
+      closer = std::thread([&pipe, round] {
+        if (round % 3 == 1) std::this_thread::yield();
+        if (round % 3 == 2) platform::sleepMilliseconds(1);
+        pipe.closeWriter();
+      });
     };
-    ASSERT_TRUE(fwtest::runWithDeadline(*broker, 20s, [&] { manager->run(); }));
-
-    // The port monitor closes the pipe while the manager is being deleted:
-    // the reader wakes with a failed read and stops the broker, at varying
-    // points of the teardown.
-    std::thread closer([&pipe, round] {
-      if (round % 3 == 1) std::this_thread::yield();
-      if (round % 3 == 2) platform::sleepMilliseconds(1);
-      pipe.closeWriter();
-    });
+    if (ending == Ending::kDeletedWhileThreadsRun) {
+      reader->start();
+      ticker->start();
+      ASSERT_TRUE(fwtest::waitUntil(working));
+      closeSoon();
+    } else {
+      manager->onPump = [&] {
+        if (!working() || closer.joinable()) return;
+        switch (ending) {
+          case Ending::kListenerStopsThenPipeCloses:
+            broker->stop(nullptr, false);
+            break;
+          case Ending::kPipeClosesDuringStop:
+            closeSoon();
+            broker->stop(nullptr, false);
+            break;
+          default:
+            closeSoon();
+            break;
+        }
+      };
+      ASSERT_TRUE(fwtest::runWithDeadline(*broker, 20s, [&] { manager->run(); }));
+      EXPECT_TRUE(reader->isFinished()) << "component threads end with the loop";
+      EXPECT_TRUE(ticker->isFinished());
+      if (!closer.joinable()) closeSoon();
+    }
     delete manager;
     closer.join();
   }
-  EXPECT_EQ(traced.load(), 0) << "every thread ended in time";
+  EXPECT_EQ(stuck.load(), 0) << "every thread ended in time";
 }
 
 TEST(TeardownTest, ComponentWhoseThreadWillNotEndIsLeftAliveNotFreedUnderIt) {
