@@ -7,6 +7,7 @@
 
 #include "framework/class_id.h"
 #include "platform/debug_output.h"
+#include "platform/text.h"
 
 namespace quor {
 namespace {
@@ -34,8 +35,13 @@ TarnEventGenerator::TarnEventGenerator(vela::IPropertyHolder* parameters, IInsta
   if (!platform::isUsableStream(handle_)) {
     const wchar_t* pipe = parameters->getWString("pipe", nullptr);
     if (pipe != nullptr && *pipe != L'\0') {
-      handle_ = platform::openStreamForReading(std::wstring(pipe) + L".status");
+      const std::wstring name = std::wstring(pipe) + L".status";
+      handle_ = platform::openStreamForReading(name);
       openedHere_ = platform::isUsableStream(handle_);
+      if (!openedHere_) {
+        platform::debugOutput(
+            ("[TarnEventGenerator] cannot open " + platform::wideToUtf8(name) + "\n").c_str());
+      }
     }
   }
   // Without a usable handle the broker still starts the thread when the

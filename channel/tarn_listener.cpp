@@ -5,6 +5,8 @@
 
 #include "channel/status_record.h"
 #include "framework/class_id.h"
+#include "platform/debug_output.h"
+#include "platform/text.h"
 
 namespace quor {
 
@@ -15,8 +17,13 @@ TarnListener::TarnListener(vela::IPropertyHolder* parameters, IInstanceManager* 
   if (platform::isUsableStream(handle_)) return;
   const wchar_t* pipe = parameters->getWString("pipe", nullptr);
   if (pipe == nullptr || *pipe == L'\0') return;
-  handle_ = platform::openStreamForWriting(std::wstring(pipe) + L".requests");
+  const std::wstring name = std::wstring(pipe) + L".requests";
+  handle_ = platform::openStreamForWriting(name);
   openedHere_ = platform::isUsableStream(handle_);
+  if (!openedHere_) {
+    platform::debugOutput(
+        ("[TarnListener] cannot open " + platform::wideToUtf8(name) + "\n").c_str());
+  }
 }
 
 TarnListener::~TarnListener() {
