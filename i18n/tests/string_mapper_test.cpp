@@ -439,17 +439,6 @@ TEST_F(StringMapperTest, ResourceModuleAnswersFromItsStringTable) {
   EXPECT_FALSE(mapper.hasResourceModule());
 }
 
-TEST_F(StringMapperTest, ResourceTypeIsCaseSensitive) {
-  dir_.copy(testModulePath(), "strings.dll");
-  dir_.write("map.xml", languageMap(language("<primaryLangId>0</primaryLangId>"
-                                             "<resource>strings.dll</resource>"
-                                             "<resourceType>ResourceFile</resourceType>")));
-  TestMapper mapper(platform_);
-  mapper.load(dir_.path(), "map.xml");  // read as an XML file, which it is not
-  EXPECT_FALSE(mapper.hasResourceModule());
-  EXPECT_EQ("", mapper.getText(7206));
-}
-
 TEST_F(StringMapperTest, BrokenDataLeavesTheMapperEmptyWithoutThrowing) {
   struct Case {
     const char* map;
