@@ -159,6 +159,15 @@ TEST(SimulatorTest, TheChannelComponentsSurviveTheHostileJobAndAnswerThroughTheR
   }
 }
 
+TEST(SimulatorTest, AProgramThatNeverOpensThePipesStillEndsTheSimulator) {
+  // Started without pipe=, the stand-in monitor has no stream: its reader
+  // stops the broker at once and the program exits.
+  const SimulatorRun run = simulate(kJob, L"--bare", "bare", CHANNEL_PROBE_EXE);
+  EXPECT_EQ(run.exitCode, 0u) << run.log;
+  EXPECT_NE(run.log.find("exit code 0\n"), std::string::npos) << run.log;
+  EXPECT_EQ(run.log.find("status stream connected"), std::string::npos) << run.log;
+}
+
 TEST(SimulatorTest, TheChannelComponentsEndWhenTheStreamIsClosed) {
   const SimulatorRun run =
       simulate(exampleJob("stream_ends.job"), L"", "probe-close", CHANNEL_PROBE_EXE);
