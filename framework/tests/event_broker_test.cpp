@@ -399,15 +399,4 @@ TEST_F(HeartbeatTest, QueuedMessageResetsTheIdleCount) {
   EXPECT_EQ(statuses, (std::vector<int>{1, 2, 1}));
 }
 
-TEST(MinuteStampTest, EveryMonthCountsThirtyOneDaysAndEveryYear372) {
-  using quor::EventBroker;
-  const auto stamp = [](int y, int mo, int d, int h, int mi) {
-    return EventBroker::minuteStamp(at(y, mo, d, h, mi));
-  };
-  EXPECT_EQ(stamp(2026, 1, 1, 0, 1) - stamp(2026, 1, 1, 0, 0), 1);
-  EXPECT_EQ(stamp(2026, 3, 1, 0, 0) - stamp(2026, 2, 1, 0, 0), 31 * 24 * 60);
-  EXPECT_EQ(stamp(2027, 1, 1, 0, 0) - stamp(2026, 1, 1, 0, 0), 372 * 24 * 60);
-  EXPECT_EQ(stamp(2026, 12, 9, 17, 56), ((2026 * 372 + 12 * 31 + 9) * 24 + 17) * 60 + 56);
-}
-
 }  // namespace

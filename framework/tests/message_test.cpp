@@ -27,17 +27,6 @@ TEST(MessageTest, SimpleMessageReadsEveryPropertyAsTheDefaultAndStoresNothing) {
   EXPECT_FALSE(other.getProperties()->hasProperty(L"text"));
 }
 
-TEST(MessageTest, MessagesKeepTheirOwnPropertiesBehindBothAccessors) {
-  vela::Message first(&kSource, 2, 0);
-  vela::Message second(&kSource, 2, 0);
-  ASSERT_TRUE(first.getProperties()->setInt(L"status", 1503));
-  const vela::IMessage& reader = first;
-  EXPECT_EQ(reader.getProperties(), first.getProperties());
-  EXPECT_EQ(reader.getProperties()->getInt(L"status", 0), 1503);
-  EXPECT_EQ(second.getProperties()->getInt(L"status", -1), -1);
-  EXPECT_EQ(first.getSource(), &kSource) << "the source is kept by address";
-}
-
 TEST(MessageTest, OnlyBitZeroOfTheFlagsMakesAMessageExclusive) {
   vela::SimpleMessage message(&kSource, 0, 3);
   EXPECT_TRUE(message.isExclusive());

@@ -8,20 +8,9 @@
 
 #include "platform/mutex.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <errno.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::uint32_t returnArgument(void* argument) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(argument));
-}
 
 std::uint32_t waitForRelease(void* argument) {
   auto* release = static_cast<std::atomic<bool>*>(argument);
@@ -79,77 +68,6 @@ TEST(PlatformThreadTest, HandleClosedWhileTheThreadRunsLeavesItRunningAlone) {
   while (!ended.load() && Clock::now() < deadline) platform::sleepMilliseconds(1);
   EXPECT_TRUE(ended.load());
   platform::sleepMilliseconds(20);  // let the thread leave before the test ends
-}
-
-TEST(PlatformThreadTest, ManyShortThreadsReportTheirOwnExitCodes) {
-  for (std::uintptr_t i = 0; i < 64; ++i) {
-    platform::ThreadHandle thread =
-        platform::createThread(returnArgument, reinterpret_cast<void*>(i), nullptr);
-    ASSERT_NE(thread, nullptr);
-    ASSERT_EQ(platform::waitForThread(thread, 20000), platform::kWaitObject0);
-    std::uint32_t code = 0;
-    ASSERT_TRUE(platform::getExitCodeThread(thread, &code));
-    EXPECT_EQ(code, i);
-    platform::closeThreadHandle(thread);
-  }
-}
-
-// A thread blocked in a synchronous read of a pipe that nobody writes is
-// released by cancelSynchronousIo, and its read fails.
-struct BlockedRead {
-#ifdef _WIN32
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-#else
-  int fds[2] = {-1, -1};
-#endif
-  std::atomic<bool> entered{false};
-  std::atomic<bool> readFailed{false};
-};
-
-std::uint32_t readOnce(void* argument) {
-  auto* state = static_cast<BlockedRead*>(argument);
-  char byte = 0;
-  state->entered = true;
-#ifdef _WIN32
-  DWORD got = 0;
-  const BOOL ok = ReadFile(state->readEnd, &byte, 1, &got, nullptr);
-  state->readFailed = !ok && GetLastError() == ERROR_OPERATION_ABORTED;
-#else
-  const ssize_t got = read(state->fds[0], &byte, 1);
-  state->readFailed = got < 0 && errno == EINTR;
-#endif
-  return 0;
-}
-
-TEST(PlatformThreadTest, CancelReleasesAThreadBlockedInARead) {
-  BlockedRead state;
-#ifdef _WIN32
-  ASSERT_TRUE(CreatePipe(&state.readEnd, &state.writeEnd, nullptr, 0));
-#else
-  ASSERT_EQ(pipe(state.fds), 0);
-#endif
-  platform::ThreadHandle thread = platform::createThread(readOnce, &state, nullptr);
-  ASSERT_NE(thread, nullptr);
-  const auto deadline = Clock::now() + std::chrono::seconds(20);
-  while (!state.entered.load() && Clock::now() < deadline) platform::sleepMilliseconds(1);
-  // The thread may not be inside the read yet: repeat until it has left it.
-  std::uint32_t waited = platform::kWaitTimeout;
-  while (waited == platform::kWaitTimeout && Clock::now() < deadline) {
-    platform::cancelSynchronousIo(thread);
-    waited = platform::waitForThread(thread, 20);
-  }
-  ASSERT_EQ(waited, platform::kWaitObject0) << "the read was never released";
-  EXPECT_TRUE(state.readFailed.load());
-  EXPECT_FALSE(platform::cancelSynchronousIo(thread)) << "nothing left to cancel";
-  platform::closeThreadHandle(thread);
-#ifdef _WIN32
-  CloseHandle(state.readEnd);
-  CloseHandle(state.writeEnd);
-#else
-  close(state.fds[0]);
-  close(state.fds[1]);
-#endif
 }
 
 TEST(PlatformMutexTest, OwnerMayTakeItAgainAndOnlyTheOwnerReleases) {
