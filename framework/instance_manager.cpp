@@ -113,7 +113,12 @@ bool AbstractInstanceManager::createComponent(const wchar_t* name, const wchar_t
   if (name == nullptr || database_ == nullptr) return false;
   const ClassId classId = database_->findClassId(std::wstring(name));
   if (vela::isNullGuid(classId)) return false;
-  return addComponent(createInstance(classId, parameters));
+  vela::IPropertyHolder* component = createInstance(classId, parameters);
+  if (addComponent(component)) return true;
+  // Nobody else holds it: a component the broker would not take (neither a
+  // thread nor a listener) would otherwise be lost.
+  delete component;
+  return false;
 }
 
 bool AbstractInstanceManager::createComponent(const char* name, const char* parameters) {

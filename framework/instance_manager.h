@@ -52,8 +52,9 @@ class IInstanceManager {
   virtual vela::IDatabase* getDatabase() = 0;
   virtual EventBroker* getEventBroker() = 0;
   // Creates the registered component of that name (case-sensitive) from the
-  // parameter text and adds it to the broker. The narrow forms convert from
-  // UTF-8; a null text stays null.
+  // parameter text and adds it to the broker; a component the broker does
+  // not take is deleted. The narrow forms convert from UTF-8; a null text
+  // stays null.
   virtual bool createComponent(const wchar_t* name, const wchar_t* parameters) = 0;
   virtual bool createComponent(const char* name, const char* parameters) = 0;
   // Makes the component without adding it; null when the class has no maker
@@ -163,5 +164,9 @@ Maker builtInMaker(const ClassId& classId);
 // Creates the instance manager; null when it cannot be created. The options
 // and arguments are accepted for the interface only.
 quor::IInstanceManager* NewInstanceManager(const char* options, int argc, char** argv);
+
+namespace quor {
+using ::NewInstanceManager;
+}  // namespace quor
 
 #endif  // FRAMEWORK_INSTANCE_MANAGER_H_

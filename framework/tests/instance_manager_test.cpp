@@ -95,6 +95,14 @@ vela::IPropertyHolder* makeProbe(vela::IPropertyHolder* parameters, quor::IInsta
   return listener;
 }
 
+// A component with neither a thread nor a listener: the broker refuses it.
+struct Mute : vela::PropertyHolder {
+  ~Mute() override { ++probe->calls; }
+};
+vela::IPropertyHolder* makeMute(vela::IPropertyHolder*, quor::IInstanceManager*) {
+  return new Mute;
+}
+
 vela::IPropertyHolder* makeNothing(vela::IPropertyHolder*, quor::IInstanceManager*) {
   ++probe->calls;
   return nullptr;
@@ -136,6 +144,11 @@ TEST_F(CreationTest, UnknownNamesMissingMakersAndFailingMakersCreateNothing) {
   manager.registerClass("Nothing", quor::kTarnListenerClassId, &makeNothing);
   EXPECT_FALSE(manager.createComponent("Nothing", "a=1"));
   EXPECT_EQ(seen.calls, 1);
+
+  // Refused by the broker: created, then deleted rather than lost.
+  manager.registerClass("Mute", quor::kTarnListenerClassId, &makeMute);
+  EXPECT_FALSE(manager.createComponent("Mute", ""));
+  EXPECT_EQ(seen.calls, 2);
 
   // A class registered without a maker is a valid state of the registry.
   manager.registerClass("Bare", quor::kTarnListenerClassId, nullptr);
