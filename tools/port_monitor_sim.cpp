@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,8 +29,8 @@ const char kUsage[] =
     "  --name NAME     base name of the pipes \\\\.\\pipe\\NAME.status and .requests\n"
     "                  (default: monitor-sim-PID)\n"
     "  --handles       pass inherited handle numbers input=N output=M instead of\n"
-    "                  pipe=\\\\.\\pipe\\NAME\n"
-    "  --bare          start PROGRAM with its own arguments only\n"
+    "                  pipe=\\\\.\\pipe\\NAME (needs PROGRAM)\n"
+    "  --bare          start PROGRAM with its own arguments only (needs PROGRAM)\n"
     "  --timeout MS    end PROGRAM (exit code 124) or stop waiting after MS\n"
     "                  milliseconds; 0 waits for ever (default 60000)\n"
     "  --log FILE      write the log to FILE as well as to standard output\n";
@@ -106,6 +105,8 @@ bool parseOptions(int argc, wchar_t** argv, Options* options) {
   for (; i < argc; ++i) options->program.push_back(argv[i]);
   if (options->name.empty())
     options->name = L"monitor-sim-" + std::to_wstring(GetCurrentProcessId());
+  // Handle numbers and bare arguments only mean something to a started program.
+  if ((options->handles || options->bare) && options->program.empty()) return false;
   return !options->scriptPath.empty();
 }
 
