@@ -32,10 +32,12 @@ run_preset() {
     return 1
   fi
   echo "=== [$preset] tests"
-  ctest --preset "$preset" -j "$jobs" --timeout 300
+  ctest --preset "$preset" -j "$jobs" --timeout 300 2>&1 | tee "$root/build/$preset-ctest.log"
+  return "${PIPESTATUS[0]}"
 }
 
 mkdir -p build
+rm -f build/*-ctest.log
 
 if run_preset host; then summary+=("host: passed"); else summary+=("host: FAILED"); status=1; fi
 
@@ -49,7 +51,8 @@ echo "=== [windows] configure and build"
 if cmake --preset windows >"$root/build/windows-configure.log" 2>&1 &&
    cmake --build --preset windows -j "$jobs"; then
   echo "=== [windows] tests"
-  if tools/wine-ctest.sh build/windows -j "$jobs" --timeout 300; then
+  tools/wine-ctest.sh build/windows -j "$jobs" --timeout 300 2>&1 | tee "$root/build/windows-ctest.log"
+  if [ "${PIPESTATUS[0]}" -eq 0 ]; then
     summary+=("windows: passed")
   else
     summary+=("windows: FAILED"); status=1
@@ -59,7 +62,23 @@ else
   summary+=("windows: build FAILED"); status=1
 fi
 
+# Adds up CTest's own counts of every build that ran its tests.
+passed=0
+failed=0
+for preset in host tsan windows; do
+  log="$root/build/$preset-ctest.log"
+  [ -f "$log" ] || continue
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  [ -n "$line" ] || continue
+  f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+  t=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/')
+  passed=$((passed + t - f))
+  failed=$((failed + f))
+done
+
 echo
 echo "=== summary"
 printf '  %s\n' "${summary[@]}"
+[ $status -ne 0 ] && [ $failed -eq 0 ] && failed=1  # a build that failed counts as a failure
+echo "tests: $passed passed, $failed failed"
 exit $status
