@@ -1,11 +1,20 @@
 # The two commands a newcomer needs; both install what is missing.
-.PHONY: test build clean
+.PHONY: demo test build dist clean
+
+# Plays a print job through the monitor under Wine (LANG=de_DE.UTF-8 etc. for
+# another language); pictures of each step land in build/demo/.
+demo:
+	tools/demo.sh
 
 test:
 	tools/test.sh
 
 build:
 	cmake --preset windows && cmake --build --preset windows -j
+
+# The folder a user copies to Windows: build/windows/dist.
+dist:
+	cmake --preset windows && cmake --build --preset windows --target dist
 
 clean:
 	rm -rf build

@@ -1,0 +1,109 @@
+// The application's decision maker: turns printer, job and status events from
+// the status stream, and the results the status dialogs post, into dialogs
+// shown, replaced and dismissed, and ends the program at the end of the job.
+//
+// Threads: constructed, called (receive) and destroyed on the thread that
+// runs the broker's loop, the main thread; the dialogs live on that thread
+// too. The holder's lock guards the dialog lists: it is held only while an
+// entry is added or removed or a list is moved out, never while a dialog is
+// created, closed or deleted. The lists are changed only on the main thread,
+// so searching them there needs no lock.
+#ifndef APP_STATUS_EVENT_LISTENER_H_
+#define APP_STATUS_EVENT_LISTENER_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/status_code_table.h"
+#include "framework/class_id.h"
+#include "framework/instance_manager.h"
+#include "framework/listener.h"
+#include "framework/properties/property_holder.h"
+#include "i18n/string_mapper.h"
+
+class qmxMeadowStatusDialog;
+
+// The application state of the listener.
+class qmxMeadowStatusCodeHandler {
+ protected:
+  HINSTANCE instance_ = nullptr;
+  quor::ClassId readerClassId_{};  // "TarnEventGenerator"
+  quor::ClassId writerClassId_{};  // "TarnListener"
+  quor::IInstanceManager* manager_ = nullptr;  // not owned
+  quor::EventBroker* broker_ = nullptr;        // not owned
+  // The row of the last status a dialog decision was made for.
+  const StatusCodeEntry* lastStatus_ = nullptr;
+  // Every dialog created and not yet deleted, in creation order; owned.
+  std::vector<qmxMeadowStatusDialog*> dialogs_;
+  // Dialogs the end of the job left on screen: no longer found by status,
+  // template or message, but owned, and still on screen until the user
+  // dismisses them.
+  std::vector<qmxMeadowStatusDialog*> leftOnScreen_;
+  std::string printerName_;
+  bool shutdownPending_ = false;
+  StringMapper dialogMapper_;
+  StringMapper errorMapper_;
+};
+
+class qmxMeadowTarnListener : public vela::PropertyHolder,
+                              public vela::IListener,
+                              public qmxMeadowStatusCodeHandler {
+ public:
+  // Template ids of the status dialogs.
+  static constexpr std::int32_t kNotificationTemplate = 501;
+  static constexpr std::int32_t kDetailedTemplate = 115;
+  static constexpr std::int32_t kInlinePictureTemplate = 504;
+
+  // Copies both class ids and loads the two string mappers from the
+  // program's folder.
+  qmxMeadowTarnListener(HINSTANCE instance, quor::IInstanceManager* manager,
+                        const quor::ClassId* readerClassId, const quor::ClassId* writerClassId);
+  // Shuts down (closes every dialog, stops the broker), then releases the
+  // mappers.
+  ~qmxMeadowTarnListener() override;
+  qmxMeadowTarnListener(const qmxMeadowTarnListener&) = delete;
+  qmxMeadowTarnListener& operator=(const qmxMeadowTarnListener&) = delete;
+
+  // Acts on printer and job events, status events and dialog results; every
+  // other message is ignored. Always true.
+  bool receive(vela::IMessage* message) override;
+
+  // What the tests look at.
+  const std::vector<qmxMeadowStatusDialog*>& dialogs() const { return dialogs_; }
+  const std::vector<qmxMeadowStatusDialog*>& dialogsLeftOnScreen() const { return leftOnScreen_; }
+  const std::string& printerName() const { return printerName_; }
+  bool shutdownPending() const { return shutdownPending_; }
+  const StatusCodeEntry* lastStatus() const { return lastStatus_; }
+
+ private:
+  void receivePrinterEvent(std::int32_t subcode, const vela::IPropertyHolder* properties);
+  void receiveStatus(std::int32_t status);
+  void receiveDialogResult(std::int32_t result, const vela::IPropertyHolder* properties);
+
+  // The seven settings every dialog gets.
+  void fillDialogBase(vela::IPropertyHolder* settings);
+  // Shows a dialog of the template from the settings, replacing the open
+  // dialog of that template; null when it could not be created.
+  qmxMeadowStatusDialog* showDialog(vela::IPropertyHolder* settings, std::int32_t templateId);
+  qmxMeadowStatusDialog* findDialogByTemplate(std::int32_t templateId) const;
+  bool hasDialogForMessage(std::int32_t status) const;
+  // Whether a dialog of this listener, tracked or left on screen at the end
+  // of the job, still has its window.
+  bool hasOpenDialog() const;
+  void closeAllDialogs();
+  // Closes the dialogs that close at the end of the job; the others stay on
+  // screen. True when none stayed.
+  bool closeDialogsAtEndOfJob();
+  void shutDown();
+  // Takes the dialog out of whichever list holds it (under the lock); false
+  // when this listener does not own it.
+  bool forget(qmxMeadowStatusDialog* dialog);
+  // Moves both lists out under the lock.
+  std::vector<qmxMeadowStatusDialog*> takeAllDialogs();
+  static void closeAndDelete(qmxMeadowStatusDialog* dialog);
+};
+
+#endif  // APP_STATUS_EVENT_LISTENER_H_

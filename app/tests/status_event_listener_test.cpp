@@ -1,0 +1,190 @@
+// The application listener's rules, in process: a real instance manager and
+// broker, real dialogs in Xvfb, messages as the status reader and the dialogs
+// send them.
+#include "app/status_event_listener.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "dialog/qmx_meadow_status_dialog.h"
+#include "framework/message.h"
+
+namespace {
+
+const vela::Guid& kReader = quor::kTarnEventGeneratorClassId;
+const vela::Guid& kWriter = quor::kTarnListenerClassId;
+
+std::string controlText(HWND dialog, int id) {
+  char text[1024] = {};
+  GetDlgItemTextA(dialog, id, text, sizeof(text));
+  return text;
+}
+
+class Listener : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    manager_.reset(NewInstanceManager("version=1.0.0.0", 0, nullptr));
+    ASSERT_NE(nullptr, manager_);
+    listener_ = new qmxMeadowTarnListener(GetModuleHandleW(nullptr), manager_.get(), &kReader,
+                                          &kWriter);
+    ASSERT_TRUE(manager_->addComponent(listener_));  // the broker owns it now
+  }
+
+  void send(const vela::Guid& source, std::int32_t code, std::int32_t subcode,
+            std::int32_t status = 0) {
+    vela::Message message(&source, code, 0);
+    message.getProperties()->setInt(L"subcode", subcode);
+    message.getProperties()->setInt(L"status", status);
+    EXPECT_TRUE(listener_->receive(&message));
+  }
+  void status(std::int32_t code) { send(kReader, 2, 3, code); }
+  void endOfJob() { send(kReader, 0, 4); }
+  void result(std::int32_t code, qmxMeadowStatusDialog* dialog) {
+    vela::Message message(&kDialogResultClassId, code, 0);
+    if (dialog != nullptr) message.getProperties()->setPointer(L"statusdialog", dialog);
+    EXPECT_TRUE(listener_->receive(&message));
+  }
+
+  const std::vector<qmxMeadowStatusDialog*>& dialogs() { return listener_->dialogs(); }
+  bool stopped() { return manager_->getEventBroker()->isStopped(); }
+
+  std::unique_ptr<quor::IInstanceManager> manager_;
+  qmxMeadowTarnListener* listener_ = nullptr;
+};
+
+TEST_F(Listener, StatusesShowReplaceAndDismissOneDialogPerTemplate) {
+  status(40020);
+  ASSERT_EQ(1u, dialogs().size());
+  qmxMeadowStatusDialog* door = dialogs()[0];
+  EXPECT_EQ(501, door->getDialogId());
+  EXPECT_EQ(40020, door->getMessageId());
+  EXPECT_TRUE(door->closesAtEndOfJob());
+  EXPECT_TRUE(IsWindowVisible(door->getWindow()));
+
+  status(40020);  // already shown
+  ASSERT_EQ(1u, dialogs().size());
+  EXPECT_EQ(door, dialogs()[0]);
+
+  status(41101);  // another template: both stay
+  ASSERT_EQ(2u, dialogs().size());
+  EXPECT_EQ(504, dialogs()[1]->getDialogId());
+
+  const HWND doorWindow = door->getWindow();
+  status(40021);  // same template as the door: replaces it
+  ASSERT_EQ(2u, dialogs().size());
+  EXPECT_FALSE(IsWindow(doorWindow));
+  EXPECT_EQ(40021, dialogs()[1]->getMessageId());
+  EXPECT_EQ(40021u, listener_->lastStatus()->code);
+
+  status(12345);  // no row: nothing changes
+  EXPECT_EQ(2u, dialogs().size());
+  EXPECT_EQ(40021u, listener_->lastStatus()->code);
+
+  std::vector<HWND> windows;
+  for (auto* dialog : dialogs()) windows.push_back(dialog->getWindow());
+  status(10001);  // ready: everything goes
+  EXPECT_TRUE(dialogs().empty());
+  for (HWND window : windows) EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(10001u, listener_->lastStatus()->code);
+  EXPECT_FALSE(stopped());
+}
+
+TEST_F(Listener, EndOfJobClosesWhatBelongsToTheJobAndStops) {
+  endOfJob();
+  EXPECT_TRUE(stopped()) << "nothing on screen: stops at once";
+}
+
+TEST_F(Listener, EndOfJobWithWarningsOnlyClosesThemAndStops) {
+  status(40020);
+  status(41101);
+  endOfJob();
+  EXPECT_TRUE(dialogs().empty());
+  EXPECT_TRUE(listener_->dialogsLeftOnScreen().empty());
+  EXPECT_TRUE(stopped());
+}
+
+// A severe error and its details stay after the job; the program ends when
+// the user has dismissed the last of them, not the first.
+TEST_F(Listener, ErrorsOutliveTheJobUntilTheLastIsDismissed) {
+  status(11011);
+  ASSERT_EQ(1u, dialogs().size());
+  qmxMeadowStatusDialog* error = dialogs()[0];
+  EXPECT_FALSE(error->closesAtEndOfJob());
+
+  result(102, error);  // "more..."
+  ASSERT_EQ(2u, dialogs().size());
+  qmxMeadowStatusDialog* details = dialogs()[1];
+  EXPECT_EQ(115, details->getDialogId());
+  EXPECT_EQ(controlText(error->getWindow(), 2037), controlText(details->getWindow(), 2037));
+  EXPECT_EQ("Waste ink container full. Contact service.",
+            controlText(details->getWindow(), 2037));
+
+  endOfJob();
+  EXPECT_FALSE(stopped());
+  EXPECT_TRUE(listener_->shutdownPending());
+  EXPECT_TRUE(dialogs().empty());
+  ASSERT_EQ(2u, listener_->dialogsLeftOnScreen().size());
+  status(11011);  // no longer tracked: shown again, tracked
+  EXPECT_EQ(1u, dialogs().size());
+  status(10001);
+  EXPECT_EQ(2u, listener_->dialogsLeftOnScreen().size()) << "ready does not close them";
+
+  // The user presses the close boxes; the results go through the broker.
+  SendMessageW(details->getWindow(), WM_CLOSE, 0, 0);
+  SendMessageW(details->getWindow(), WM_CLOSE, 0, 0);  // twice: the second finds it gone
+  SendMessageW(error->getWindow(), WM_CLOSE, 0, 0);
+  std::atomic<bool> done{false};
+  std::thread watchdog([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!done) manager_->getEventBroker()->stop(nullptr, false);
+  });
+  manager_->run();  // delivers the three results, then ends on the listener's stop
+  done = true;
+  watchdog.join();
+  EXPECT_TRUE(listener_->dialogsLeftOnScreen().empty());
+  EXPECT_TRUE(stopped());
+}
+
+TEST_F(Listener, ResultsThatNameNoOwnedDialogChangeNothing) {
+  status(40020);
+  qmxMeadowStatusDialog* door = dialogs()[0];
+  result(0, door);
+  result(4, door);
+  EXPECT_EQ(1u, dialogs().size()) << "0 and 4 are not dismissals";
+  result(1, nullptr);
+  EXPECT_EQ(1u, dialogs().size());
+  result(5, door);
+  EXPECT_TRUE(dialogs().empty());
+  result(1, door);  // stale: the dialog is gone
+  EXPECT_TRUE(dialogs().empty());
+  result(102, nullptr);  // more... for the last status, 40020
+  ASSERT_EQ(1u, dialogs().size());
+  EXPECT_EQ(115, dialogs()[0]->getDialogId());
+  EXPECT_FALSE(stopped());
+}
+
+TEST_F(Listener, PrinterNameFromNarrowOrWideTextAndTheHeartbeatIsIgnored) {
+  vela::Message wide(&kReader, 0, 0);
+  wide.getProperties()->setInt(L"subcode", 1);
+  wide.getProperties()->setWString(L"printerName", L"Kestrel 100 wide");
+  listener_->receive(&wide);
+  EXPECT_EQ("Kestrel 100 wide", listener_->printerName());
+
+  send(kReader, 0, 255, 1);  // the broker's idle heartbeat
+  send(kWriter, 2, 3, 40020);  // another source
+  send(kReader, 7, 3, 40020);  // another code
+  EXPECT_TRUE(dialogs().empty());
+  EXPECT_EQ("Kestrel 100 wide", listener_->printerName());
+  EXPECT_FALSE(stopped());
+}
+
+}  // namespace

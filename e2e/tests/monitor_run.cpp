@@ -1,0 +1,223 @@
+#include "e2e/tests/monitor_run.h"
+
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+#include "platform/text.h"
+#include "tools/window_probe.h"
+
+namespace e2e {
+namespace {
+
+std::wstring tempFolder() {
+  wchar_t folder[MAX_PATH + 1] = {};
+  GetTempPathW(MAX_PATH, folder);
+  return folder;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+    text.replace(at, from.size(), to);
+    at += to.size();
+  }
+  return text;
+}
+
+std::string readFile(const std::wstring& path) {
+  std::stringstream text;
+  text << std::ifstream(platform::wideToUtf8(path), std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// The process environment with `changes` ("NAME=value") applied, as a block
+// for CreateProcessW; empty when there is nothing to change.
+std::wstring environmentBlock(const std::vector<std::string>& changes) {
+  if (changes.empty()) return std::wstring();
+  std::vector<std::wstring> entries;
+  wchar_t* current = GetEnvironmentStringsW();
+  for (const wchar_t* entry = current; *entry != L'\0'; entry += wcslen(entry) + 1) {
+    entries.emplace_back(entry);
+  }
+  FreeEnvironmentStringsW(current);
+  for (const std::string& change : changes) {
+    const std::wstring wide = platform::utf8ToWide(change);
+    const std::wstring name = wide.substr(0, wide.find(L'=') + 1);
+    std::erase_if(entries, [&](const std::wstring& entry) {
+      return _wcsnicmp(entry.c_str(), name.c_str(), name.size()) == 0;
+    });
+    entries.push_back(wide);
+  }
+  std::wstring block;
+  for (const std::wstring& entry : entries) block += entry + L'\0';
+  block += L'\0';
+  return block;
+}
+
+HANDLE startProcess(std::wstring commandLine, const std::wstring& environment, DWORD* processId) {
+  // Console output of the simulator is dropped: the log file holds it.
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           &inherit, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+  PROCESS_INFORMATION process = {};
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 2 && !started; ++attempt) {
+    started = CreateProcessW(
+        nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+        environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+        environment.empty() ? nullptr : const_cast<wchar_t*>(environment.c_str()), nullptr,
+        &startup, &process);
+    // Wine once answered a start with an internal error that never came back.
+    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
+  CloseHandle(nul);
+  if (!started) {
+    ADD_FAILURE() << "cannot start " << platform::wideToUtf8(commandLine) << ": "
+                  << GetLastError();
+    return nullptr;
+  }
+  CloseHandle(process.hThread);
+  if (processId != nullptr) *processId = process.dwProcessId;
+  return process.hProcess;
+}
+
+DWORD findChildProcess(DWORD parentId) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  DWORD found = 0;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ParentProcessID == parentId) found = entry.th32ProcessID;
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+void endProcess(HANDLE& process) {
+  if (process == nullptr) return;
+  if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+    TerminateProcess(process, 0xDEAD);
+    WaitForSingleObject(process, 10000);
+  }
+  CloseHandle(process);
+  process = nullptr;
+}
+
+std::atomic<int> runCounter{0};
+
+}  // namespace
+
+std::wstring builtFile(const char* relativePath) {
+  std::wstring path = L"Z:" + platform::utf8ToWide(MONITOR_BUILD_DIR) + L"/" +
+                      platform::utf8ToWide(relativePath);
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return path;
+}
+
+MonitorRun::MonitorRun(const std::string& script, RunOptions options) {
+  id_ = "e2e-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runCounter);
+  const std::wstring wideId = platform::utf8ToWide(id_);
+  scriptPath_ = tempFolder() + wideId + L".job";
+  logPath_ = tempFolder() + wideId + L".log";
+  std::ofstream(platform::wideToUtf8(scriptPath_), std::ios::binary)
+      << replaceAll(script, "{ID}", id_);
+  DeleteFileW(logPath_.c_str());
+
+  const std::wstring program =
+      options.program.empty() ? builtFile("app/qmxMeadowMonitor.exe") : options.program;
+  const std::wstring environment = environmentBlock(options.environment);
+  std::wstring simulatorLine = L"\"" + builtFile("tools/port_monitor_sim.exe") + L"\" --name " +
+                               wideId + L" --timeout 60000 --log \"" + logPath_ + L"\" \"" +
+                               scriptPath_ + L"\"";
+  if (options.throughSimulatorWithHandles) {
+    simulatorLine += L" --handles -- \"" + program + L"\"";
+    DWORD simulatorId = 0;
+    simulator_ = startProcess(simulatorLine, environment, &simulatorId);
+    if (simulator_ == nullptr) return;
+    probe::waitUntil([&] { return (monitorId_ = findChildProcess(simulatorId)) != 0; }, 20000);
+    monitor_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE,
+                           monitorId_);
+    if (monitor_ == nullptr) ADD_FAILURE() << "the simulator's monitor was not found";
+    return;
+  }
+
+  simulator_ = startProcess(simulatorLine, std::wstring(), nullptr);
+  if (simulator_ == nullptr) return;
+  // The monitor gives up at once when the pipes are not there yet.
+  if (!waitForLog("waiting for a monitor", 20000)) {
+    ADD_FAILURE() << "the simulator did not create its pipes:\n" << logSoFar();
+    return;
+  }
+  std::wstring monitorLine = L"\"" + program + L"\"";
+  if (options.monitorArguments == "pipe") {
+    monitorLine += L" pipe=\\\\.\\pipe\\" + wideId;
+  } else if (options.monitorArguments != "none") {
+    monitorLine += L" " + platform::utf8ToWide(replaceAll(options.monitorArguments, "{ID}", id_));
+  }
+  monitor_ = startProcess(monitorLine, environment, &monitorId_);
+}
+
+MonitorRun::~MonitorRun() {
+  endProcess(monitor_);
+  endProcess(simulator_);
+  for (HANDLE event : events_) CloseHandle(event);
+  DeleteFileW(scriptPath_.c_str());
+  DeleteFileW(logPath_.c_str());
+}
+
+void MonitorRun::signal(const std::string& suffix) {
+  const std::wstring name = platform::utf8ToWide(id_ + "-" + suffix);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  if (event == nullptr) {
+    ADD_FAILURE() << "cannot create the event " << id_ << "-" << suffix;
+    return;
+  }
+  SetEvent(event);
+  // Kept open until the run ends, so that a wait that starts later still
+  // finds it set.
+  events_.push_back(event);
+}
+
+bool MonitorRun::waitForExit(std::uint32_t timeoutMs, DWORD* exitCode) {
+  if (monitor_ == nullptr) return false;
+  if (WaitForSingleObject(monitor_, timeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(monitor_, 0xDEAD);
+    WaitForSingleObject(monitor_, 10000);
+    if (exitCode != nullptr) *exitCode = 0xDEAD;
+    return false;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(monitor_, &code);
+  if (exitCode != nullptr) *exitCode = code;
+  return true;
+}
+
+std::string MonitorRun::simulatorLog(std::uint32_t timeoutMs) {
+  if (simulator_ != nullptr && WaitForSingleObject(simulator_, timeoutMs) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "the simulator did not end in time";
+    endProcess(simulator_);
+  }
+  return logSoFar();
+}
+
+std::string MonitorRun::logSoFar() const {
+  return readFile(logPath_);
+}
+
+bool MonitorRun::waitForLog(const std::string& text, std::uint32_t timeoutMs) {
+  return probe::waitUntil([&] { return logSoFar().find(text) != std::string::npos; }, timeoutMs);
+}
+
+}  // namespace e2e

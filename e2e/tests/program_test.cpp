@@ -1,0 +1,330 @@
+// The monitor program as the port monitor and a user meet it: the real
+// executable under the port-monitor simulator, over real named pipes, its
+// windows watched and clicked from this process.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "e2e/tests/monitor_run.h"
+#include "platform/text.h"
+#include "tools/window_probe.h"
+
+namespace {
+
+using e2e::MonitorRun;
+using e2e::RunOptions;
+using probe::Dialog;
+
+constexpr std::uint32_t kShowMs = 20000;  // an alert is on screen within this
+constexpr std::uint32_t kExitMs = 20000;  // the program ends within this
+constexpr int kMessage = 2037;
+constexpr int kMoreLink = 1037;
+
+const char kJobStart[] =
+    "printer LPT1: \"Kestrel 100\"\n"
+    "job 7 report.pdf\n";
+
+std::wstring wide(const char* utf8) {
+  return platform::utf8ToWide(utf8);
+}
+
+// The one visible dialog whose message is `message`; fails the test when
+// there is none within the time.
+Dialog waitForAlert(const MonitorRun& run, const std::wstring& message) {
+  Dialog found;
+  const bool seen = probe::waitUntil(
+      [&] {
+        for (const Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
+          if (dialog.text(kMessage) == message) {
+            found = dialog;
+            return true;
+          }
+        }
+        return false;
+      },
+      kShowMs);
+  EXPECT_TRUE(seen) << "no alert saying \"" << probe::utf8(message) << "\"";
+  return found;
+}
+
+// Waits for the program to end, watching its windows meanwhile; answers the
+// exit code (0xDEAD when it had to be ended) and the most dialogs it showed.
+DWORD exitCodeWatching(MonitorRun& run, std::size_t* mostDialogs) {
+  *mostDialogs = 0;
+  probe::waitUntil(
+      [&] {
+        *mostDialogs = std::max(*mostDialogs, probe::visibleDialogsOf(run.monitorId()).size());
+        return run.ended();
+      },
+      kExitMs);
+  DWORD code = 0;
+  run.waitForExit(1000, &code);
+  return code;
+}
+
+DWORD exitCode(MonitorRun& run) {
+  DWORD code = 0;
+  EXPECT_TRUE(run.waitForExit(kExitMs, &code)) << "the program did not end\n" << run.logSoFar();
+  return code;
+}
+
+TEST(Program, AlertAppearsInTheCornerAndReadyDismissesIt) {
+  MonitorRun run(std::string(kJobStart) +
+                 "event 40020\n"
+                 "wait-event {ID}-seen 30000\n"
+                 "event 10001\n"
+                 "wait-event {ID}-gone 30000\n"
+                 "end-job 7\n");
+  ASSERT_TRUE(run.started());
+  const Dialog alert = waitForAlert(run, L"Rear Access Door Open");
+  EXPECT_EQ(L"Printer Alert", alert.caption);
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_EQ(work.right, alert.rect.right);
+  EXPECT_EQ(work.bottom, alert.rect.bottom);
+
+  run.signal("seen");
+  EXPECT_TRUE(probe::waitUntil([&] { return probe::dialogsOf(run.monitorId()).empty(); }, kShowMs))
+      << "the dismissed alert left a window behind";
+  run.signal("gone");
+  EXPECT_EQ(0u, exitCode(run));
+}
+
+TEST(Program, SameStatusTwiceShowsOneAlertAndTheNextOfItsTemplateReplacesIt) {
+  MonitorRun run(std::string(kJobStart) +
+                 "event 40020\n"
+                 "event 40020\n"
+                 "event 41101\n"  // another template: everything before it was handled
+                 "wait-event {ID}-counted 30000\n"
+                 "event 40021\n"
+                 "wait-event {ID}-replaced 30000\n"
+                 "end-job 7\n");
+  ASSERT_TRUE(run.started());
+  const Dialog first = waitForAlert(run, L"Rear Access Door Open");
+  ASSERT_EQ(2u, probe::waitForVisibleDialogs(run.monitorId(), 2, kShowMs).size());
+  EXPECT_EQ(2u, probe::dialogsOf(run.monitorId()).size()) << "hidden windows included";
+
+  run.signal("counted");
+  const Dialog second = waitForAlert(run, L"Clamshell Open");
+  EXPECT_NE(first.window, second.window);
+  EXPECT_FALSE(IsWindow(first.window)) << "the replaced alert's window is still there";
+  EXPECT_EQ(2u, probe::dialogsOf(run.monitorId()).size());
+  run.signal("replaced");
+  EXPECT_EQ(0u, exitCode(run));
+}
+
+TEST(Program, TwoTemplatesSideBySideBothCloseAtTheEndOfTheJob) {
+  MonitorRun run(std::string(kJobStart) +
+                 "event 40020\n"
+                 "event 41101\n"
+                 "wait-event {ID}-both 30000\n"
+                 "end-job 7\n"
+                 "pause 30000\n");  // the stream stays open: the end of job alone ends it
+  ASSERT_TRUE(run.started());
+  const Dialog notification = waitForAlert(run, L"Rear Access Door Open");
+  const auto dialogs = probe::waitForVisibleDialogs(run.monitorId(), 2, kShowMs);
+  ASSERT_EQ(2u, dialogs.size());
+  const Dialog& other = dialogs[0].window == notification.window ? dialogs[1] : dialogs[0];
+  EXPECT_EQ(L"Printer Alert", other.caption);
+  EXPECT_EQ(0, wcsncmp(other.text(kMessage).c_str(), L"Follow these instructions", 25));
+  EXPECT_EQ(100, other.rect.left);
+  EXPECT_EQ(100, other.rect.top);
+  run.signal("both");
+  EXPECT_EQ(0u, exitCode(run));
+}
+
+// An error that outlives the job stays until the user closes it, and so do
+// the details asked for with "more...": the program ends with the last one.
+TEST(Program, ErrorsStayAfterTheJobUntilTheUserClosesThem) {
+  MonitorRun run(std::string(kJobStart) +
+                 "event 11011\n"
+                 "wait-event {ID}-details 30000\n"
+                 "end-job 7\n"
+                 "pause 60000\n");
+  ASSERT_TRUE(run.started());
+  const Dialog error = waitForAlert(run, L"Waste ink container full. Contact service.");
+  ASSERT_TRUE(probe::clickControl(error.window, kMoreLink));
+  const auto both = probe::waitForVisibleDialogs(run.monitorId(), 2, kShowMs);
+  ASSERT_EQ(2u, both.size());
+  const Dialog& details = both[0].window == error.window ? both[1] : both[0];
+  EXPECT_EQ(L"Waste ink container full. Contact service.", details.text(kMessage));
+  EXPECT_EQ(L"Help", details.text(1041));
+  EXPECT_EQ(L"User Manual", details.text(1043));
+
+  run.signal("details");
+  ASSERT_TRUE(run.waitForLog("end-job", kShowMs));
+  Sleep(500);
+  EXPECT_EQ(2u, probe::visibleDialogsOf(run.monitorId()).size()) << "errors closed at end of job";
+
+  probe::pressCloseBox(details.window);
+  EXPECT_TRUE(probe::waitUntil([&] { return !IsWindow(details.window); }, kShowMs));
+  Sleep(300);
+  EXPECT_TRUE(IsWindow(error.window)) << "closing one alert ended the program under the other";
+  probe::pressCloseBox(error.window);
+  EXPECT_EQ(0u, exitCode(run));
+}
+
+TEST(Program, CancelCommandEndsTheProgram) {
+  MonitorRun run(std::string(kJobStart) +
+                 "event 40020\n"
+                 "pause 60000\n");
+  ASSERT_TRUE(run.started());
+  const Dialog alert = waitForAlert(run, L"Rear Access Door Open");
+  probe::clickControl(alert.window, IDCANCEL);
+  EXPECT_EQ(0u, exitCode(run));
+}
+
+class Snooze : public ::testing::Test {
+ protected:
+  static constexpr char kKey[] = "Software\\KRT\\SM";
+  void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
+  void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
+  static void store(DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE,
+                                             nullptr, &key, nullptr));
+    RegSetValueExA(key, "snooze", 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+  }
+
+  // Plays a low-ink alert with the snooze as it stands, then a marker of
+  // another template; answers whether the low-ink alert was shown. The other
+  // low-ink code, 10214, is shown whatever the snooze.
+  static bool lowInkShown() {
+    MonitorRun run(std::string(kJobStart) +
+                   "event 10209\n"
+                   "event 41101\n"
+                   "wait-event {ID}-looked 30000\n"
+                   "event 10214\n"
+                   "wait-event {ID}-done 30000\n"
+                   "end-job 7\n");
+    EXPECT_TRUE(run.started());
+    bool shown = false;
+    probe::waitUntil(
+        [&] {
+          const auto dialogs = probe::visibleDialogsOf(run.monitorId());
+          for (const Dialog& dialog : dialogs) {
+            if (dialog.text(kMessage) == L"Black Ink Low") shown = true;
+          }
+          return dialogs.size() == (shown ? 2u : 1u) &&
+                 std::any_of(dialogs.begin(), dialogs.end(), [](const Dialog& d) {
+                   return d.text(kMessage).rfind(L"Follow these", 0) == 0;
+                 });
+        },
+        kShowMs);
+    run.signal("looked");
+    waitForAlert(run, L"Infrared Ink Low");
+    run.signal("done");
+    EXPECT_EQ(0u, exitCode(run));
+    return shown;
+  }
+};
+
+TEST_F(Snooze, HidesLowInkAlertsUntilItsTime) {
+  const std::int64_t now = std::time(nullptr);
+  EXPECT_TRUE(lowInkShown()) << "no snooze";
+
+  std::int64_t future = now + 86400;
+  store(REG_QWORD, &future, 8);
+  EXPECT_FALSE(lowInkShown()) << "a snooze until tomorrow";
+
+  std::int64_t past = now - 60;
+  store(REG_QWORD, &past, 8);
+  EXPECT_TRUE(lowInkShown()) << "a snooze that has passed";
+
+  const std::uint32_t fourBytes = static_cast<std::uint32_t>(now + 86400);
+  store(REG_DWORD, &fourBytes, 4);
+  EXPECT_FALSE(lowInkShown()) << "a 4-byte value";
+
+  std::int64_t tooFar = now + 2147483648LL + 100;
+  store(REG_QWORD, &tooFar, 8);
+  EXPECT_TRUE(lowInkShown()) << "a snooze beyond 32 bits of seconds";
+}
+
+// Under each locale (the test is run once per locale, see CMakeLists.txt)
+// the alert speaks the user's language; a language without texts of its own
+// reads English throughout, never a mixture.
+TEST(Languages, AlertSpeaksTheUsersLanguage) {
+  const char* locale = std::getenv("MONITOR_EXPECTED_LOCALE");
+  if (locale == nullptr) GTEST_SKIP() << "run by the per-locale tests";
+  struct Expected {
+    const char* locale;
+    const char* caption;
+    const char* message;
+  };
+  static const Expected kExpected[] = {
+      {"en_US", "Printer Alert", "Rear Access Door Open"},
+      {"de_DE", "Druckerwarnung", "Hintere Zugangsklappe offen"},
+      {"fr_FR", "Alerte d'imprimante", "Porte d'accès arrière ouverte"},
+      {"es_ES", "Alerta de impresora", "Puerta de acceso posterior abierta"},
+      {"zh_CN", "打印机提醒", "后检修门已打开"},
+      {"it_IT", "Printer Alert", "Rear Access Door Open"},
+  };
+  const Expected* expected = nullptr;
+  for (const Expected& entry : kExpected) {
+    if (std::string(entry.locale) == locale) expected = &entry;
+  }
+  ASSERT_NE(nullptr, expected) << locale;
+
+  MonitorRun run(std::string(kJobStart) +
+                 "event 40020\n"
+                 "wait-event {ID}-read 30000\n"
+                 "end-job 7\n");
+  ASSERT_TRUE(run.started());
+  const Dialog alert = waitForAlert(run, wide(expected->message));
+  EXPECT_EQ(wide(expected->caption), alert.caption);
+  run.signal("read");
+  EXPECT_EQ(0u, exitCode(run));
+}
+
+// Starts that cannot work, and streams that break, end the program quietly.
+TEST(Program, BadStartsAndBrokenStreamsEndWithExitCodeZeroAndNoWindow) {
+  struct Case {
+    const char* what;
+    const char* arguments;
+    const char* script;
+  };
+  const Case cases[] = {
+      {"no command line", "none", "pause 100\n"},
+      {"a pipe that does not exist", "pipe=\\\\.\\pipe\\{ID}-absent", "pause 100\n"},
+      {"a key the monitor does not know", "pipes=\\\\.\\pipe\\{ID}", "pause 100\n"},
+      {"a stream cut in mid-record", "pipe",
+       "printer LPT1: Kestrel\nraw 54 41 52 4e 02 00 00 00 03 00 00 00 04 00 00 00 24 9c\ncut\n"
+       "pause 30000\n"},
+      {"a wrong magic", "pipe",
+       "printer LPT1: Kestrel\nraw 54 41 52 58 02 00 00 00 03 00 00 00 04 00 00 00 24 9c 00 00\n"
+       "pause 30000\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunOptions options;
+    options.monitorArguments = c.arguments;
+    MonitorRun run(c.script, options);
+    ASSERT_TRUE(run.started());
+    std::size_t mostDialogs = 0;
+    EXPECT_EQ(0u, exitCodeWatching(run, &mostDialogs));
+    EXPECT_EQ(0u, mostDialogs);
+  }
+}
+
+TEST(Program, StartsWithInheritedHandleNumbers) {
+  RunOptions options;
+  options.throughSimulatorWithHandles = true;
+  MonitorRun run(std::string(kJobStart) +
+                     "event 40020\n"
+                     "wait-event {ID}-seen 30000\n"
+                     "end-job 7\n",
+                 options);
+  ASSERT_TRUE(run.started());
+  waitForAlert(run, L"Rear Access Door Open");
+  run.signal("seen");
+  EXPECT_EQ(0u, exitCode(run));
+  EXPECT_NE(std::string::npos, run.simulatorLog().find("exit code 0"));
+}
+
+}  // namespace

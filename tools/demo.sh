@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# The monitor's main job, for a newcomer: builds the program and the
+# port-monitor simulator, then plays a print job (tools/jobs/demo.job) through
+# the simulator under Wine and acts as the user: an out-of-paper alert, ready
+# again, a low-ink alert and its details ("more..."), an error that stays
+# after the end of the job, the user closing it, the monitor exiting.
+#
+#   tools/demo.sh                       (what `make demo` runs)
+#   LANG=de_DE.UTF-8 tools/demo.sh      in German (also fr_FR, es_ES, zh_CN, en_US)
+#
+# With a DISPLAY the windows appear there and each step waits a few seconds
+# for you to look. Without one the demo runs in an Xvfb of its own, inside a
+# Wine virtual desktop (so the dialogs have their captions), and saves a PNG
+# of the screen at each step into build/demo/.
+set -u
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+# shellcheck source=tools/setup.sh
+. tools/setup.sh
+MONITOR_PACKAGES+=(imagemagick)
+ensure_packages || exit 1
+ensure_locales || exit 1
+
+language=${LANG:-en_US.UTF-8}
+case "$language" in
+  en_US*|de_DE*|fr_FR*|es_ES*|zh_CN*|it_IT*) ;;
+  *) echo "demo: LANG=$language is not one of en_US, de_DE, fr_FR, es_ES, zh_CN (.UTF-8); using en_US"
+     language=en_US.UTF-8 ;;
+esac
+export LANG=$language LC_ALL=$language
+
+echo "=== building the monitor and the simulator"
+mkdir -p build
+if ! { cmake --preset windows >build/windows-configure.log 2>&1 &&
+       cmake --build --preset windows -j "$(nproc)" \
+         --target qmxMeadowMonitor port_monitor_sim monitor_probe >build/demo-build.log 2>&1; }; then
+  cat build/windows-configure.log build/demo-build.log 2>/dev/null | tail -n 40
+  echo "demo: the build failed"
+  exit 1
+fi
+
+out="$root/build/demo"
+mkdir -p "$out"
+rm -f "$out"/*.png
+bin="$root/build/windows"
+export WINEPREFIX="$out/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
+tools/wine-prefix.sh || exit 1
+
+live=1
+if [ -z "${DISPLAY:-}" ]; then
+  live=0
+  start_xvfb || exit 1
+  # A virtual desktop gives the dialogs a frame with their caption; plain Xvfb
+  # has no window manager to draw one.
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+else
+  wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1
+fi
+# A snooze left in this prefix would hide the low-ink alert.
+wine reg delete 'HKCU\Software\KRT\SM' /f >/dev/null 2>&1
+wineserver -p
+
+probe() { wine "$bin/tools/monitor_probe.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+shot=0
+# Photographs the screen (headless) or gives the watcher time to read it.
+show() {
+  local name=$1
+  if [ $live = 1 ]; then
+    sleep 3
+  else
+    sleep 0.7
+    shot=$((shot + 1))
+    local file
+    file=$(printf '%s/%02d-%s.png' "$out" "$shot" "$name")
+    import -display "$DISPLAY" -window root "$file" 2>/dev/null &&
+      echo "    picture: ${file#"$root"/}"
+  fi
+}
+step() { echo "--- $*"; }
+fail() { echo "demo: $*"; failed=1; }
+
+echo "=== playing tools/jobs/demo.job in $language"
+wine "$bin/tools/port_monitor_sim.exe" --name "demo-$$" --timeout 300000 \
+  --log "$out/simulator.log" tools/jobs/demo.job -- "$bin/app/qmxMeadowMonitor.exe" \
+  </dev/null >/dev/null 2>&1 &
+simulator=$!
+failed=0
+
+step "the printer runs out of paper"
+if probe wait 501; then show paper-out; else fail "no out-of-paper alert"; fi
+probe signal demo-paper-out
+step "paper loaded: the printer is ready again and the alert goes"
+probe wait none || fail "the alert stayed"
+show ready
+step "black ink runs low"
+if probe wait 501; then show low-ink; else fail "no low-ink alert"; fi
+step "the user asks for more..."
+probe click 501 1037 >/dev/null
+if probe wait 115; then show more; else fail "no details"; fi
+step "the user closes both"
+probe close 115 >/dev/null
+probe close 501 >/dev/null
+probe wait none || fail "the alerts stayed"
+probe signal demo-low-ink
+step "the waste ink container is full"
+if probe wait 501; then show error; else fail "no error alert"; fi
+probe signal demo-error
+step "the job ends; the error stays until the user closes it"
+sleep 2
+if probe wait 501 >/dev/null; then show after-the-job; else fail "the error went with the job"; fi
+probe close 501 >/dev/null
+
+wait "$simulator"
+rc=$?
+probe signal demo-closed >/dev/null 2>&1
+wineserver -k 2>/dev/null
+stop_xvfb
+
+echo "=== the simulator's log (build/demo/simulator.log)"
+tr -d '\r' <"$out/simulator.log"
+echo
+if [ $live = 0 ]; then
+  echo "=== pictures of each step: build/demo/"
+  ls "$out"/*.png | sed "s|^$root/|  |"
+fi
+if [ "$rc" -ne 0 ] || [ $failed -ne 0 ]; then
+  echo "demo: FAILED (monitor exit code $rc)"
+  exit 1
+fi
+echo "demo: the monitor ended with exit code 0"
