@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "app/snooze.h"
-#include "dialog/status_dialog.h"
+#include "dialog/qmx_meadow_status_dialog.h"
 #include "framework/message.h"
 
 namespace {
@@ -93,7 +93,8 @@ void qmxMeadowTarnListener::receivePrinterEvent(std::int32_t subcode,
     case 0:
     case 1: {
       const vela::IProperty* name = properties->getProperty(L"printerName");
-      if (name != nullptr && !name->isNull()) printerName_ = name->toString();
+      // The text form carries a terminating NUL of its own.
+      if (name != nullptr && !name->isNull()) printerName_ = name->toString().c_str();
       break;
     }
     case 4:

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -47,9 +48,11 @@ std::wstring environmentBlock(const std::vector<std::string>& changes) {
   for (const std::string& change : changes) {
     const std::wstring wide = platform::utf8ToWide(change);
     const std::wstring name = wide.substr(0, wide.find(L'=') + 1);
-    std::erase_if(entries, [&](const std::wstring& entry) {
-      return _wcsnicmp(entry.c_str(), name.c_str(), name.size()) == 0;
-    });
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&](const std::wstring& entry) {
+                                   return _wcsnicmp(entry.c_str(), name.c_str(), name.size()) == 0;
+                                 }),
+                  entries.end());
     entries.push_back(wide);
   }
   std::wstring block;
