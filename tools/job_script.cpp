@@ -153,12 +153,48 @@ bool numberWord(const Word& word, const char* what, std::uint32_t* value, std::s
   return true;
 }
 
-// Appends the bytes of value words.
-bool appendValues(const std::vector<Word>& words, std::size_t first, std::vector<std::uint8_t>* out,
-                  std::string* error) {
-  tarn::PayloadWriter writer;
+// The number of bytes a value word stands for, counted without building
+// them. Words that are not values count as their text; the building pass
+// reports them.
+std::uint64_t valueSize(const Word& word) {
+  if (word.prefix == "u32") return 4;
+  if (word.prefix == "zeros") {
+    std::uint32_t count = 0;
+    return parseNumber(word.text, &count) ? count : 0;
+  }
+  if (word.prefix == "str") return word.text.size() + 1;
+  if (word.prefix == "wstr") {
+    return 2 * (platform::wideToUtf16(platform::utf8ToWide(word.text)).size() + 1);
+  }
+  if (word.quoted) return word.text.size();
+  return word.text.size() / 2;
+}
+
+// Appends the bytes of value words, at most `budget` of them: the sizes are
+// added up first, so that a line asking for more builds nothing.
+bool appendValues(const std::vector<Word>& words, std::size_t first, std::uint64_t budget,
+                  std::vector<std::uint8_t>* out, std::string* error) {
+  std::uint64_t size = 0;
+  for (std::size_t i = first; i < words.size(); ++i) {
+    if (words[i].prefix == "zeros") {
+      std::uint32_t count = 0;
+      if (parseNumber(words[i].text, &count) && count > kMaxScriptBytes) {
+        *error = "zeros: is limited to " + std::to_string(kMaxScriptBytes) + " bytes";
+        return false;
+      }
+    }
+    size += valueSize(words[i]);
+  }
+  if (size > budget) {
+    *error = "the script sends more than " + std::to_string(kMaxScriptBytes) + " bytes";
+    return false;
+  }
+  static const std::uint8_t kZeros[4096] = {};
+  std::vector<std::uint8_t>& bytes = *out;
+  bytes.reserve(bytes.size() + static_cast<std::size_t>(size));
   for (std::size_t i = first; i < words.size(); ++i) {
     const Word& word = words[i];
+    tarn::PayloadWriter writer;
     if (word.prefix == "u32") {
       std::uint32_t value = 0;
       if (!numberWord(Word{"", word.text, false}, "u32:", &value, error)) return false;
@@ -166,11 +202,11 @@ bool appendValues(const std::vector<Word>& words, std::size_t first, std::vector
     } else if (word.prefix == "zeros") {
       std::uint32_t count = 0;
       if (!numberWord(Word{"", word.text, false}, "zeros:", &count, error)) return false;
-      if (count > kMaxScriptBytes) {
-        *error = "zeros: is limited to " + std::to_string(kMaxScriptBytes) + " bytes";
-        return false;
+      for (std::uint32_t left = count; left > 0;) {
+        const std::uint32_t chunk = left < sizeof kZeros ? left : sizeof kZeros;
+        bytes.insert(bytes.end(), kZeros, kZeros + chunk);
+        left -= chunk;
       }
-      writer.bytes(std::vector<std::uint8_t>(count).data(), count);
     } else if (word.prefix == "str") {
       writer.narrow(word.text);
     } else if (word.prefix == "wstr") {
@@ -182,7 +218,6 @@ bool appendValues(const std::vector<Word>& words, std::size_t first, std::vector
         *error = "hex bytes come in pairs of digits: \"" + word.text + "\"";
         return false;
       }
-      std::vector<std::uint8_t> bytes;
       for (std::size_t k = 0; k < word.text.size(); k += 2) {
         const int high = hexDigit(word.text[k]);
         const int low = hexDigit(word.text[k + 1]);
@@ -192,10 +227,9 @@ bool appendValues(const std::vector<Word>& words, std::size_t first, std::vector
         }
         bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
       }
-      writer.bytes(bytes.data(), bytes.size());
     }
+    bytes.insert(bytes.end(), writer.data().begin(), writer.data().end());
   }
-  out->insert(out->end(), writer.data().begin(), writer.data().end());
   return true;
 }
 
@@ -215,7 +249,27 @@ bool expectCount(const std::vector<Word>& words, std::size_t count, const char* 
   return false;
 }
 
-bool parseLine(const std::vector<Word>& words, Action* action, std::string* error) {
+// Reads "KEYWORD TARGET MILLISECONDS" of the two bounded waits.
+bool parseWait(const std::vector<Word>& words, const char* usage, const char* target,
+               Action* action, std::string* error) {
+  if (!expectCount(words, 3, usage, error) || !textWord(words[1], target, &action->target, error) ||
+      !numberWord(words[2], "MILLISECONDS", &action->milliseconds, error)) {
+    return false;
+  }
+  if (action->target.empty()) {
+    *error = std::string("usage: ") + usage;
+    return false;
+  }
+  if (action->milliseconds > kMaxWaitMilliseconds) {
+    *error = "a wait is limited to " + std::to_string(kMaxWaitMilliseconds) + " ms";
+    return false;
+  }
+  return true;
+}
+
+// Builds the action of one line; a record may send at most `budget` bytes.
+bool parseLine(const std::vector<Word>& words, std::uint64_t budget, Action* action,
+               std::string* error) {
   const std::string& keyword = words[0].text;
   action->keyword = keyword;
   std::uint32_t a = 0, b = 0;
@@ -242,7 +296,14 @@ bool parseLine(const std::vector<Word>& words, Action* action, std::string* erro
     }
     action->bytes = tarn::encodeJobEnd(a);
   } else if (keyword == "status") {
-    if (!expectCount(words, 3, "status SEVERITY CODE", error) ||
+    // The old name of job-status: scripts that meant an alert used it and
+    // showed none.
+    *error =
+        "there is no \"status\": use \"event CODE\" (class 2, what the program acts on) or "
+        "\"job-status SEVERITY CODE\" (class 0 subcode 5)";
+    return false;
+  } else if (keyword == "job-status") {
+    if (!expectCount(words, 3, "job-status SEVERITY CODE", error) ||
         !numberWord(words[1], "SEVERITY", &a, error) || !numberWord(words[2], "CODE", &b, error)) {
       return false;
     }
@@ -254,7 +315,7 @@ bool parseLine(const std::vector<Word>& words, Action* action, std::string* erro
     action->bytes = tarn::encodeStatus(a);
   } else if (keyword == "oem") {
     std::vector<std::uint8_t> block;
-    if (!appendValues(words, 1, &block, error)) return false;
+    if (!appendValues(words, 1, budget, &block, error)) return false;
     action->bytes = tarn::encodeOemBlock(block.data(), block.size());
   } else if (keyword == "record") {
     if (words.size() < 3) {
@@ -263,12 +324,15 @@ bool parseLine(const std::vector<Word>& words, Action* action, std::string* erro
     }
     std::vector<std::uint8_t> payload;
     if (!numberWord(words[1], "CLASS", &a, error) || !numberWord(words[2], "SUBCODE", &b, error) ||
-        !appendValues(words, 3, &payload, error)) {
+        !appendValues(words, 3, budget, &payload, error)) {
       return false;
     }
     action->bytes = tarn::encodeRecord(a, b, payload);
   } else if (keyword == "raw") {
-    if (!appendValues(words, 1, &action->bytes, error)) return false;
+    if (!appendValues(words, 1, budget, &action->bytes, error)) return false;
+  } else if (keyword == "empty-write") {
+    if (!expectCount(words, 1, "empty-write", error)) return false;
+    action->kind = Action::Kind::kEmptyWrite;
   } else if (keyword == "pause") {
     if (!expectCount(words, 2, "pause MILLISECONDS", error) ||
         !numberWord(words[1], "MILLISECONDS", &a, error)) {
@@ -276,9 +340,20 @@ bool parseLine(const std::vector<Word>& words, Action* action, std::string* erro
     }
     action->kind = Action::Kind::kPause;
     action->milliseconds = a;
-  } else if (keyword == "close") {
-    if (!expectCount(words, 1, "close", error)) return false;
-    action->kind = Action::Kind::kClose;
+  } else if (keyword == "wait-event" || keyword == "wait-file") {
+    const bool event = keyword == "wait-event";
+    if (!parseWait(words, event ? "wait-event NAME MILLISECONDS" : "wait-file PATH MILLISECONDS",
+                   event ? "NAME" : "PATH", action, error)) {
+      return false;
+    }
+    action->kind = event ? Action::Kind::kWaitEvent : Action::Kind::kWaitFile;
+  } else if (keyword == "close" || keyword == "cut" || keyword == "close-requests" ||
+             keyword == "ignore-requests") {
+    if (!expectCount(words, 1, keyword.c_str(), error)) return false;
+    action->kind = keyword == "close"            ? Action::Kind::kClose
+                   : keyword == "cut"            ? Action::Kind::kCut
+                   : keyword == "close-requests" ? Action::Kind::kCloseRequests
+                                                 : Action::Kind::kIgnoreRequests;
   } else {
     *error = "unknown keyword \"" + keyword + "\"";
     return false;
@@ -306,7 +381,8 @@ bool parse(std::string_view text, std::vector<Action>* actions, std::string* err
     if (!words.empty()) {
       Action action;
       action.line = number;
-      if (words[0].quoted || !words[0].prefix.empty() || !parseLine(words, &action, &problem)) {
+      if (words[0].quoted || !words[0].prefix.empty() ||
+          !parseLine(words, kMaxScriptBytes - total, &action, &problem)) {
         if (problem.empty()) problem = "a line starts with a keyword";
         *error = "line " + std::to_string(number) + ": " + problem;
         return false;

@@ -9,13 +9,19 @@
 //   job ID DOCUMENT               class 0 subcode 2
 //   job-wide ID DOCUMENT          class 0 subcode 3
 //   end-job ID                    class 0 subcode 4
-//   status SEVERITY CODE          class 0 subcode 5
-//   event CODE                    class 2 subcode 3
+//   job-status SEVERITY CODE      class 0 subcode 5 (the program ignores it)
+//   event CODE                    class 2 subcode 3 (what the program acts on)
 //   oem VALUE...                  class 1, the values as the block
 //   record CLASS SUBCODE VALUE... any header, the values as the payload
 //   raw VALUE...                  the values' bytes as they are, no header
+//   empty-write                   a zero-length write on the status stream
 //   pause MILLISECONDS            waits
-//   close                         closes the status stream
+//   wait-event NAME MILLISECONDS  waits until the named event is set, or gives up
+//   wait-file PATH MILLISECONDS   waits until the file exists, or gives up
+//   close                         closes the status stream once it is read
+//   cut                           disconnects the status stream at once
+//   close-requests                closes the request stream
+//   ignore-requests               stops reading the request stream
 //
 // VALUEs: pairs of hex digits ("0a", "544152"), u32:N, "text" (its bytes),
 // str:"text" (narrow, zero-terminated), wstr:"text" (UTF-16LE,
@@ -31,16 +37,32 @@
 namespace jobscript {
 
 struct Action {
-  enum class Kind { kSend, kPause, kClose };
+  enum class Kind {
+    kSend,
+    kEmptyWrite,
+    kPause,
+    kWaitEvent,
+    kWaitFile,
+    kClose,
+    kCut,
+    kCloseRequests,
+    kIgnoreRequests,
+  };
   Kind kind = Kind::kSend;
   int line = 0;                     // 1-based line of the script
   std::string keyword;              // first word of the line
   std::vector<std::uint8_t> bytes;  // kSend: what goes on the stream
-  std::uint32_t milliseconds = 0;   // kPause
+  std::string target;               // kWaitEvent: event name; kWaitFile: path (UTF-8)
+  std::uint32_t milliseconds = 0;   // kPause, kWaitEvent, kWaitFile
 };
 
+// The longest a wait-event or wait-file may wait: every wait ends, since
+// 0xFFFFFFFF would mean "for ever" to the system.
+inline constexpr std::uint32_t kMaxWaitMilliseconds = 0xFFFFFFFEu;
+
 // The largest zeros:N and the largest total a script may send, so that a
-// typing mistake cannot exhaust the simulator's memory.
+// typing mistake cannot exhaust the simulator's memory. Both are checked
+// before the bytes of a line are built.
 inline constexpr std::uint64_t kMaxScriptBytes = 256u * 1024u * 1024u;
 
 // Parses a whole script. On failure returns false and writes

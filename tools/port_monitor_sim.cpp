@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,6 +32,8 @@ const char kUsage[] =
     "  --handles       pass inherited handle numbers input=N output=M instead of\n"
     "                  pipe=\\\\.\\pipe\\NAME (needs PROGRAM)\n"
     "  --bare          start PROGRAM with its own arguments only (needs PROGRAM)\n"
+    "  --message-mode  serve the status stream as a message pipe: each write is\n"
+    "                  one message, and with --handles PROGRAM reads in message mode\n"
     "  --timeout MS    end PROGRAM (exit code 124) or stop waiting after MS\n"
     "                  milliseconds; 0 waits for ever (default 60000)\n"
     "  --log FILE      write the log to FILE as well as to standard output\n";
@@ -64,6 +67,7 @@ struct Options {
   std::wstring name;
   bool handles = false;
   bool bare = false;
+  bool messageMode = false;
   DWORD timeout = 60000;
   std::string logPath;
   std::wstring scriptPath;
@@ -82,6 +86,8 @@ bool parseOptions(int argc, wchar_t** argv, Options* options) {
       options->handles = true;
     } else if (arg == L"--bare") {
       options->bare = true;
+    } else if (arg == L"--message-mode") {
+      options->messageMode = true;
     } else if ((arg == L"--name" || arg == L"--timeout" || arg == L"--log") && i + 1 < argc) {
       const std::wstring value = argv[++i];
       if (arg == L"--name") {
@@ -155,80 +161,385 @@ std::string hexOf(const std::uint8_t* bytes, std::size_t size) {
   return out;
 }
 
-// Accepts the client of a server end; a client that opened it before is
-// accepted too. False when the wait was given up (the end was closed).
-bool acceptClient(HANDLE server) {
-  return ConnectNamedPipe(server, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
-}
+// An overlapped operation on a pipe's server end that the simulator can give
+// up: every wait of the simulator's threads also ends when `stop` is set, so
+// that they can be joined whatever the monitor does.
+class PendingIo {
+ public:
+  enum class Result { kDone, kFailed, kInterrupted };
 
-// Releases a thread that waits in ConnectNamedPipe for a client that will
-// never come: the simulator connects to its own pipe.
-void releaseWaitingServer(const std::wstring& name, DWORD access) {
-  HANDLE self = CreateFileW(name.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (self != INVALID_HANDLE_VALUE) CloseHandle(self);
-}
+  PendingIo() { overlapped_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+  ~PendingIo() { CloseHandle(overlapped_.hEvent); }
+  PendingIo(const PendingIo&) = delete;
+  PendingIo& operator=(const PendingIo&) = delete;
 
-// Logs the requests the monitor writes until its end of the stream is closed.
-void serveRequestStream(HANDLE server, HANDLE stop, Log* log) {
-  if (!acceptClient(server) || WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return;
-  const auto stream = reinterpret_cast<platform::StreamHandle>(server);
-  for (;;) {
-    std::uint8_t header[tarn::kHeaderSize];
-    if (!platform::readExactly(stream, header, sizeof header)) break;
-    tarn::RecordHeader decoded;
-    if (tarn::decodeHeader(header, sizeof header, &decoded) != tarn::HeaderResult::kOk) {
-      log->line("request with a wrong magic: " + hexOf(header, sizeof header));
-      break;
+  OVERLAPPED* get() {
+    const HANDLE event = overlapped_.hEvent;
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = event;
+    return &overlapped_;
+  }
+
+  // Finishes the operation that get() was handed to; `started` is what the
+  // call that started it returned. Waits until it completes or one of the
+  // `interrupts` is set (then *which is its index and the operation is
+  // cancelled). *transferred receives the bytes moved.
+  Result finish(HANDLE pipe, BOOL started, std::initializer_list<HANDLE> interrupts,
+                DWORD* transferred, std::size_t* which = nullptr) {
+    *transferred = 0;
+    if (!started && GetLastError() != ERROR_IO_PENDING) return Result::kFailed;
+    std::vector<HANDLE> handles{overlapped_.hEvent};
+    handles.insert(handles.end(), interrupts.begin(), interrupts.end());
+    const DWORD woken =
+        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+    if (woken != WAIT_OBJECT_0) {
+      CancelIoEx(pipe, &overlapped_);
+      GetOverlappedResult(pipe, &overlapped_, transferred, TRUE);
+      if (which) *which = woken - WAIT_OBJECT_0 - 1;
+      return Result::kInterrupted;
     }
-    log->line("request class=" + std::to_string(decoded.recordClass) + " subcode=" +
-              std::to_string(decoded.subcode) + " length=" + std::to_string(decoded.length));
-    std::uint32_t left = decoded.length;
-    std::uint8_t scratch[4096];
-    while (left > 0) {
-      const std::uint32_t chunk = left < sizeof scratch ? left : sizeof scratch;
-      if (!platform::readExactly(stream, scratch, chunk)) return;
-      left -= chunk;
+    return GetOverlappedResult(pipe, &overlapped_, transferred, FALSE) ? Result::kDone
+                                                                       : Result::kFailed;
+  }
+
+  // ConnectNamedPipe: a client that opened the pipe before counts as done.
+  Result connect(HANDLE pipe, std::initializer_list<HANDLE> interrupts,
+                 std::size_t* which = nullptr) {
+    const BOOL started = ConnectNamedPipe(pipe, get());
+    if (!started && GetLastError() == ERROR_PIPE_CONNECTED) return Result::kDone;
+    DWORD ignored = 0;
+    return finish(pipe, started, interrupts, &ignored, which);
+  }
+
+ private:
+  OVERLAPPED overlapped_ = {};
+};
+
+// The server end of the request stream, served by its own thread: logs the
+// requests the monitor writes until its end is closed. The player thread
+// asks it to stop reading or to close the stream; the main thread asks it to
+// stop through the simulator's stop event and then joins it.
+class RequestServer {
+ public:
+  RequestServer(HANDLE pipe, HANDLE stop, Log* log)
+      : pipe_(pipe),
+        stop_(stop),
+        log_(log),
+        wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+        done_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  ~RequestServer() {
+    if (!closed_.load()) CloseHandle(pipe_);
+    CloseHandle(wake_);
+    CloseHandle(done_);
+  }
+
+  // The thread's work; returns once the stop event is set.
+  void serve();
+
+  // Player thread: the server stops reading (the monitor's writes then
+  // fill the pipe and block), or disconnects and closes its end (the
+  // monitor's next write fails). Returns once that is done, or at a stop.
+  void ignore() { command(Command::kIgnore); }
+  void close() { command(Command::kClose); }
+
+  // The monitor closed its end (or wrote a wrong magic).
+  bool ended() const { return ended_.load(); }
+  // The script closed the stream.
+  bool closed() const { return closed_.load(); }
+
+ private:
+  enum class Command { kNone, kIgnore, kClose };
+  enum class State { kConnecting, kReading, kIgnoring, kIdle };
+
+  void command(Command command) {
+    command_.store(command);
+    SetEvent(wake_);
+    const HANDLE handles[] = {done_, stop_};
+    WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+  }
+  State carryOut(State state);
+  void streamEnded() {
+    log_->line("request stream ended");
+    ended_.store(true);
+  }
+  // Takes the bytes of a read: a header, or part of a payload being skipped.
+  bool take(DWORD count);
+
+  HANDLE pipe_;
+  HANDLE stop_;
+  Log* log_;
+  HANDLE wake_;  // auto-reset: a command waits
+  HANDLE done_;  // auto-reset: the command was carried out
+  std::atomic<Command> command_{Command::kNone};
+  std::atomic<bool> ended_{false};
+  std::atomic<bool> closed_{false};
+  bool ignoring_ = false;
+  std::uint8_t buffer_[4096];
+  std::size_t headerBytes_ = 0;  // of the header being read
+  std::uint32_t payloadLeft_ = 0;
+};
+
+RequestServer::State RequestServer::carryOut(State state) {
+  const Command command = command_.exchange(Command::kNone);
+  if (command == Command::kIgnore) {
+    ignoring_ = true;
+    if (state == State::kReading) state = State::kIgnoring;
+  } else if (command == Command::kClose && !closed_.load()) {
+    DisconnectNamedPipe(pipe_);
+    CloseHandle(pipe_);
+    closed_.store(true);
+    state = State::kIdle;
+  }
+  SetEvent(done_);
+  return state;
+}
+
+bool RequestServer::take(DWORD count) {
+  if (payloadLeft_ > 0) {
+    payloadLeft_ -= count;
+    return true;
+  }
+  headerBytes_ += count;
+  if (headerBytes_ < tarn::kHeaderSize) return true;
+  headerBytes_ = 0;
+  tarn::RecordHeader decoded;
+  if (tarn::decodeHeader(buffer_, tarn::kHeaderSize, &decoded) != tarn::HeaderResult::kOk) {
+    log_->line("request with a wrong magic: " + hexOf(buffer_, tarn::kHeaderSize));
+    ended_.store(true);
+    return false;
+  }
+  log_->line("request class=" + std::to_string(decoded.recordClass) + " subcode=" +
+             std::to_string(decoded.subcode) + " length=" + std::to_string(decoded.length));
+  payloadLeft_ = decoded.length;
+  return true;
+}
+
+void RequestServer::serve() {
+  PendingIo io;
+  State state = State::kConnecting;
+  for (;;) {
+    if (state == State::kIdle || state == State::kIgnoring) {
+      // While the requests are ignored, the end of the stream is still
+      // noticed (without reading) so that a simulator without a program
+      // knows when the monitor has gone.
+      const HANDLE handles[] = {stop_, wake_};
+      const DWORD woken =
+          WaitForMultipleObjects(2, handles, FALSE, state == State::kIgnoring ? 50 : INFINITE);
+      if (woken == WAIT_OBJECT_0) return;
+      if (woken == WAIT_OBJECT_0 + 1) {
+        state = carryOut(state);
+      } else if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, nullptr, nullptr)) {
+        streamEnded();
+        state = State::kIdle;
+      }
+      continue;
+    }
+    std::size_t which = 0;
+    DWORD count = 0;
+    PendingIo::Result result;
+    if (state == State::kConnecting) {
+      result = io.connect(pipe_, {stop_, wake_}, &which);
+    } else {
+      const DWORD want = payloadLeft_ > 0
+                             ? (payloadLeft_ < sizeof buffer_ ? payloadLeft_ : sizeof buffer_)
+                             : static_cast<DWORD>(tarn::kHeaderSize - headerBytes_);
+      std::uint8_t* into = payloadLeft_ > 0 ? buffer_ : buffer_ + headerBytes_;
+      const BOOL started = ReadFile(pipe_, into, want, nullptr, io.get());
+      result = io.finish(pipe_, started, {stop_, wake_}, &count, &which);
+    }
+    switch (result) {
+      case PendingIo::Result::kInterrupted:
+        if (which == 0) return;
+        state = carryOut(state);
+        break;
+      case PendingIo::Result::kFailed:
+        if (state == State::kReading) streamEnded();
+        state = State::kIdle;
+        break;
+      case PendingIo::Result::kDone:
+        if (state == State::kConnecting) {
+          state = ignoring_ ? State::kIgnoring : State::kReading;
+        } else if (!take(count)) {
+          state = State::kIdle;
+        }
+        break;
     }
   }
-  log->line("request stream ended");
 }
 
-void serveRequests(HANDLE server, HANDLE stop, std::atomic<bool>* ended, Log* log) {
-  serveRequestStream(server, stop, log);
-  ended->store(true);
-}
+// The server end of the status stream. The player writes, flushes, closes
+// and cuts it; the main thread, when the simulator stops, disconnects it so
+// that a player waiting in a flush for a monitor that reads no more is
+// released. The lock keeps the handle valid for both.
+class StatusServer {
+ public:
+  explicit StatusServer(HANDLE pipe) : pipe_(pipe) {}
+  ~StatusServer() { closeHandle(); }
+
+  HANDLE get() const { return pipe_; }
+  bool open() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return open_;
+  }
+  void closeHandle() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (open_) CloseHandle(pipe_);
+    open_ = false;
+  }
+  // Disconnects the client: whatever it has not read is lost, and its next
+  // read fails.
+  void disconnect() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (open_) DisconnectNamedPipe(pipe_);
+  }
+
+ private:
+  HANDLE pipe_;
+  std::mutex lock_;
+  bool open_ = true;
+};
 
 // Plays the script on the status stream. Returns when the script has ended,
-// the stream broke, or `stop` was signalled during a pause.
-void playScript(HANDLE server, const std::vector<jobscript::Action>& actions, HANDLE stop,
-                std::atomic<bool>* closed, Log* log) {
-  // Woken by the simulator itself when no client came: nothing to play.
-  if (!acceptClient(server) || WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return;
-  log->line("status stream connected");
-  const auto stream = reinterpret_cast<platform::StreamHandle>(server);
-  for (const jobscript::Action& action : actions) {
+// the stream broke, or `stop` was set.
+class Player {
+ public:
+  Player(StatusServer* status, RequestServer* requests,
+         const std::vector<jobscript::Action>& actions, HANDLE stop, Log* log)
+      : status_(status), requests_(requests), actions_(actions), stop_(stop), log_(log) {}
+
+  void play() {
+    playScript();
+    done_.store(true);
+  }
+  bool done() const { return done_.load(); }
+
+ private:
+  void playScript();
+  // Writes all bytes (a zero-length write when there are none); false when
+  // the stream broke or the simulator stops.
+  bool write(const std::uint8_t* bytes, std::size_t size);
+  // Waits for a named event or a file; false when the simulator stops.
+  bool waitForEvent(const jobscript::Action& action, const std::string& where);
+  bool waitForFile(const jobscript::Action& action, const std::string& where);
+  bool stopping() const { return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
+
+  StatusServer* status_;
+  RequestServer* requests_;
+  const std::vector<jobscript::Action>& actions_;
+  HANDLE stop_;
+  Log* log_;
+  PendingIo io_;
+  std::atomic<bool> done_{false};
+};
+
+bool Player::write(const std::uint8_t* bytes, std::size_t size) {
+  std::size_t written = 0;
+  do {
+    const std::size_t left = size - written;
+    const DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
+    const BOOL started = WriteFile(status_->get(), bytes + written, chunk, nullptr, io_.get());
+    DWORD count = 0;
+    if (io_.finish(status_->get(), started, {stop_}, &count) != PendingIo::Result::kDone)
+      return false;
+    if (count == 0 && chunk > 0) return false;
+    written += count;
+  } while (written < size);
+  return true;
+}
+
+// How long since `start`, for the log.
+std::string millisecondsSince(ULONGLONG start) {
+  return std::to_string(GetTickCount64() - start) + " ms";
+}
+
+bool Player::waitForEvent(const jobscript::Action& action, const std::string& where) {
+  // Opens the event when the test created it already; otherwise creates it
+  // (auto-reset, so that each SetEvent releases one wait).
+  const HANDLE event =
+      CreateEventW(nullptr, FALSE, FALSE, platform::utf8ToWide(action.target).c_str());
+  if (event == nullptr) {
+    log_->line(where + ": cannot be opened (error " + std::to_string(GetLastError()) + ")");
+    return true;
+  }
+  const ULONGLONG start = GetTickCount64();
+  const HANDLE handles[] = {event, stop_};
+  const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, action.milliseconds);
+  CloseHandle(event);
+  if (woken == WAIT_OBJECT_0 + 1) return false;
+  log_->line(where + (woken == WAIT_OBJECT_0 ? ": set after " : ": timed out after ") +
+             millisecondsSince(start));
+  return true;
+}
+
+bool Player::waitForFile(const jobscript::Action& action, const std::string& where) {
+  const std::wstring path = platform::utf8ToWide(action.target);
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      log_->line(where + ": set after " + millisecondsSince(start));
+      return true;
+    }
+    const ULONGLONG waited = GetTickCount64() - start;
+    if (waited >= action.milliseconds) {
+      log_->line(where + ": timed out after " + millisecondsSince(start));
+      return true;
+    }
+    const ULONGLONG left = action.milliseconds - waited;
+    if (WaitForSingleObject(stop_, left < 10 ? static_cast<DWORD>(left) : 10) == WAIT_OBJECT_0)
+      return false;
+  }
+}
+
+void Player::playScript() {
+  if (io_.connect(status_->get(), {stop_}) != PendingIo::Result::kDone) return;
+  log_->line("status stream connected");
+  using Kind = jobscript::Action::Kind;
+  for (const jobscript::Action& action : actions_) {
     const std::string where = "line " + std::to_string(action.line) + ": " + action.keyword;
     switch (action.kind) {
-      case jobscript::Action::Kind::kSend:
-        if (!platform::writeAll(stream, action.bytes.data(), action.bytes.size())) {
-          log->line(where + ": status stream broken, script ends");
+      case Kind::kSend:
+      case Kind::kEmptyWrite:
+        if (!write(action.bytes.data(), action.bytes.size())) {
+          if (!stopping()) log_->line(where + ": status stream broken, script ends");
           return;
         }
-        log->line(where + " (" + std::to_string(action.bytes.size()) + " bytes)");
+        log_->line(where + " (" + std::to_string(action.bytes.size()) + " bytes)");
         break;
-      case jobscript::Action::Kind::kPause:
-        log->line(where + " " + std::to_string(action.milliseconds) + " ms");
-        if (WaitForSingleObject(stop, action.milliseconds) == WAIT_OBJECT_0) return;
+      case Kind::kPause:
+        log_->line(where + " " + std::to_string(action.milliseconds) + " ms");
+        if (WaitForSingleObject(stop_, action.milliseconds) == WAIT_OBJECT_0) return;
         break;
-      case jobscript::Action::Kind::kClose:
-        FlushFileBuffers(server);
-        closed->store(true);
-        CloseHandle(server);
-        log->line(where + ": status stream closed");
+      case Kind::kWaitEvent:
+        if (!waitForEvent(action, where + " " + action.target)) return;
+        break;
+      case Kind::kWaitFile:
+        if (!waitForFile(action, where + " " + action.target)) return;
+        break;
+      case Kind::kClose:
+        // Returns once the monitor has read everything (or the simulator
+        // stops and disconnects the stream).
+        FlushFileBuffers(status_->get());
+        status_->closeHandle();
+        if (!stopping()) log_->line(where + ": status stream closed");
         return;
+      case Kind::kCut:
+        status_->disconnect();
+        status_->closeHandle();
+        log_->line(where + ": status stream cut");
+        return;
+      case Kind::kCloseRequests:
+        requests_->close();
+        if (stopping()) return;
+        log_->line(where + ": request stream closed");
+        break;
+      case Kind::kIgnoreRequests:
+        requests_->ignore();
+        if (stopping()) return;
+        log_->line(where + ": requests no longer read");
+        break;
     }
   }
-  log->line("script played");
+  log_->line("script played");
 }
 
 int run(const Options& options, Log* log) {
@@ -249,12 +560,14 @@ int run(const Options& options, Log* log) {
   const std::wstring base = L"\\\\.\\pipe\\" + options.name;
   const std::wstring statusName = base + L".status";
   const std::wstring requestName = base + L".requests";
-  HANDLE status = CreateNamedPipeW(statusName.c_str(), PIPE_ACCESS_OUTBOUND,
-                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536,
-                                   0, nullptr);
-  HANDLE requests = CreateNamedPipeW(requestName.c_str(), PIPE_ACCESS_INBOUND,
-                                     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536,
-                                     65536, 0, nullptr);
+  // Overlapped server ends, so that the simulator can give up any wait.
+  const DWORD statusType = options.messageMode ? PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE
+                                               : PIPE_TYPE_BYTE | PIPE_READMODE_BYTE;
+  HANDLE status = CreateNamedPipeW(statusName.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                   statusType | PIPE_WAIT, 1, 65536, 65536, 0, nullptr);
+  HANDLE requests = CreateNamedPipeW(
+      requestName.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr);
   if (status == INVALID_HANDLE_VALUE || requests == INVALID_HANDLE_VALUE) {
     std::fprintf(stderr, "port_monitor_sim: cannot create %s (error %lu)\n",
                  platform::wideToUtf8(base).c_str(), GetLastError());
@@ -266,8 +579,8 @@ int run(const Options& options, Log* log) {
   HANDLE inheritedStatus = nullptr, inheritedRequests = nullptr;
   if (options.handles) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    inheritedStatus =
-        CreateFileW(statusName.c_str(), GENERIC_READ, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+    inheritedStatus = CreateFileW(statusName.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0,
+                                  &inherit, OPEN_EXISTING, 0, nullptr);
     inheritedRequests =
         CreateFileW(requestName.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
     if (inheritedStatus == INVALID_HANDLE_VALUE || inheritedRequests == INVALID_HANDLE_VALUE) {
@@ -275,14 +588,23 @@ int run(const Options& options, Log* log) {
                    GetLastError());
       return kSetupError;
     }
+    // The program's reads then end at each record written, with
+    // ERROR_MORE_DATA when it asked for less than the record.
+    DWORD readMode = PIPE_READMODE_MESSAGE;
+    if (options.messageMode &&
+        !SetNamedPipeHandleState(inheritedStatus, &readMode, nullptr, nullptr)) {
+      std::fprintf(stderr, "port_monitor_sim: cannot set the message read mode (error %lu)\n",
+                   GetLastError());
+      return kSetupError;
+    }
   }
 
   HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::atomic<bool> statusClosed{false};
-  std::thread player(playScript, status, std::cref(actions), stop, &statusClosed, log);
-  std::atomic<bool> requestsEnded{false};
-  std::thread listener(serveRequests, requests, stop, &requestsEnded, log);
-  bool timedOut = false;
+  StatusServer statusServer(status);
+  RequestServer requestServer(requests, stop, log);
+  Player player(&statusServer, &requestServer, actions, stop, log);
+  std::thread playerThread(&Player::play, &player);
+  std::thread requestThread(&RequestServer::serve, &requestServer);
 
   int result = 0;
   if (!options.program.empty()) {
@@ -331,36 +653,27 @@ int run(const Options& options, Log* log) {
     }
   } else {
     // No program: the tester starts the monitor by hand. Wait until it
-    // closes its end of the request stream, which it does when it exits.
+    // closes its end of the request stream, which it does when it exits;
+    // once the script has closed that stream itself, until the script ends.
     log->line("waiting for a monitor on pipe=" + platform::wideToUtf8(base));
     const ULONGLONG start = GetTickCount64();
-    while (!requestsEnded.load()) {
+    while (!requestServer.ended() && !(requestServer.closed() && player.done())) {
       if (options.timeout != INFINITE && GetTickCount64() - start >= options.timeout) {
         log->line("timeout after " + std::to_string(options.timeout) + " ms");
-        timedOut = true;
         break;
       }
       Sleep(20);
     }
   }
 
-  if (timedOut) {
-    // A monitor that is still there may keep a write or a read blocked:
-    // leave the threads to the end of the process.
-    player.detach();
-    listener.detach();
-    return result;
-  }
-  // Whatever still waits is released: the script's pauses and a server end
-  // whose client never came. The program's ends are closed by now, so
-  // reads and writes on the pipes fail.
+  // Whatever still waits is released and joined: pauses, waits, pending
+  // connects, reads and writes end at the stop event, and a flush of a
+  // closing script ends when the status stream is disconnected (the monitor
+  // started by hand may still be there and reading no more).
   SetEvent(stop);
-  releaseWaitingServer(statusName, GENERIC_READ);
-  releaseWaitingServer(requestName, GENERIC_WRITE);
-  player.join();
-  if (!statusClosed.load()) CloseHandle(status);
-  listener.join();
-  CloseHandle(requests);
+  statusServer.disconnect();
+  playerThread.join();
+  requestThread.join();
   CloseHandle(stop);
   return result;
 }

@@ -2,7 +2,38 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
+
 #include "channel/status_record.h"
+
+// No single allocation of this test program may be larger than the most a
+// script may send: a script line that asks for more must be refused before
+// its bytes are built, not run the simulator out of memory building them.
+namespace {
+constexpr std::size_t kLargestAllocation = jobscript::kMaxScriptBytes + 4096;
+
+void* allocate(std::size_t size) noexcept {
+  return size > kLargestAllocation ? nullptr : std::malloc(size ? size : 1);
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (void* block = allocate(size)) return block;
+  throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return allocate(size);
+}
+void operator delete(void* block) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  std::free(block);
+}
 
 namespace {
 
@@ -36,7 +67,7 @@ TEST(JobScriptTest, EachRecordKeywordSendsTheRecordThePortMonitorWouldWrite) {
       "job 7 a\n"
       "job-wide 0x10 \"Bericht.pdf\"\n"
       "end-job 7\n"
-      "status 2 1003\n"
+      "job-status 2 1003\n"
       "event 1500\n"
       "oem 01 0203 \"ab\"\n");
   ASSERT_EQ(actions.size(), 8u);
@@ -106,7 +137,14 @@ TEST(JobScriptTest, MistakesAreReportedWithTheirLine) {
       {"end-job 0x100000000", "line 1: expected a number for ID"},
       {"raw 0a1", "line 1: hex bytes come in pairs"},
       {"raw zz", "line 1: not a value"},
-      {"status 1", "line 1: usage: status SEVERITY CODE"},
+      {"job-status 1", "line 1: usage: job-status SEVERITY CODE"},
+      // The old keyword for a class 0 status, which the program ignores.
+      {"job 1 a\nstatus 2 42000", "line 2: there is no \"status\": use \"event CODE\""},
+      {"wait-event go", "line 1: usage: wait-event NAME MILLISECONDS"},
+      {"wait-event \"\" 10", "line 1: usage: wait-event NAME MILLISECONDS"},
+      {"wait-file str:x 10", "line 1: expected a text for PATH"},
+      {"wait-file x 0xFFFFFFFF", "line 1: a wait is limited to 4294967294 ms"},
+      {"cut now", "line 1: usage: cut"},
       {"close now", "line 1: usage: close"},
       {"raw \"a\\q\"", "line 1: unknown escape"},
       {"raw zeros:300000000", "line 1: zeros: is limited"},
@@ -115,6 +153,46 @@ TEST(JobScriptTest, MistakesAreReportedWithTheirLine) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.script);
     EXPECT_EQ(parseError(c.script).rfind(c.expected, 0), 0u) << parseError(c.script);
+  }
+}
+
+TEST(JobScriptTest, WaitsCutsEmptyWritesAndRequestActionsKeepTheirTargets) {
+  const auto actions = parseOk(
+      "wait-event \"Local\\\\sim go\" 5000\n"
+      "wait-file C:\\temp\\clicked 0x10\n"
+      "empty-write\n"
+      "ignore-requests\n"
+      "close-requests\n"
+      "cut\n");
+  ASSERT_EQ(actions.size(), 6u);
+  EXPECT_EQ(actions[0].kind, Action::Kind::kWaitEvent);
+  EXPECT_EQ(actions[0].target, "Local\\sim go");
+  EXPECT_EQ(actions[0].milliseconds, 5000u);
+  EXPECT_EQ(actions[1].kind, Action::Kind::kWaitFile);
+  EXPECT_EQ(actions[1].target, "C:\\temp\\clicked");  // a bare word keeps its backslashes
+  EXPECT_EQ(actions[1].milliseconds, 16u);
+  EXPECT_EQ(actions[2].kind, Action::Kind::kEmptyWrite);
+  EXPECT_TRUE(actions[2].bytes.empty());
+  EXPECT_EQ(actions[3].kind, Action::Kind::kIgnoreRequests);
+  EXPECT_EQ(actions[4].kind, Action::Kind::kCloseRequests);
+  EXPECT_EQ(actions[5].kind, Action::Kind::kCut);
+}
+
+TEST(JobScriptTest, ALineBeyondTheByteLimitIsRefusedBeforeItIsBuilt) {
+  std::string eightTimes = "raw";
+  for (int i = 0; i < 8; ++i) eightTimes += " zeros:268435456";
+  const struct {
+    std::string script;
+    const char* expected;
+  } cases[] = {
+      {eightTimes, "line 1: the script sends more than 268435456 bytes"},
+      // The budget is what earlier lines left.
+      {"end-job 1\noem zeros:268435440", "line 2: the script sends more than 268435456 bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script.substr(0, 40));
+    const std::string error = parseError(c.script);
+    EXPECT_EQ(error.rfind(c.expected, 0), 0u) << error;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "channel/status_record.h"
 #include "platform/text.h"
 
 namespace {
@@ -31,49 +32,123 @@ struct SimulatorRun {
   std::string log;
 };
 
-// Runs the simulator with a script and the given options, with a deadline.
-SimulatorRun simulate(const std::string& script, const std::wstring& options, const char* name,
-                      const char* program = ECHO_CLIENT_EXE) {
-  const std::wstring scriptPath = tempPath(platform::utf8ToWide(name) + L".job");
-  const std::wstring logPath = tempPath(platform::utf8ToWide(name) + L".log");
-  std::ofstream(platform::wideToUtf8(scriptPath), std::ios::binary) << script;
-  std::wstring commandLine = L"\"" + besideThisProgram(SIMULATOR_EXE) + L"\" --name sim-test-" +
-                             std::to_wstring(GetCurrentProcessId()) + L"-" +
-                             platform::utf8ToWide(name) + L" --log \"" + logPath + L"\" " +
-                             options + L" \"" + scriptPath + L"\" -- \"" +
-                             besideThisProgram(program) + L"\"";
-  // The log file holds what the test reads; the console copy is dropped.
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           &inherit, OPEN_EXISTING, 0, nullptr);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-  PROCESS_INFORMATION process = {};
-  SimulatorRun run;
-  const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                      nullptr, nullptr, &startup, &process);
-  CloseHandle(nul);
-  if (!started) {
-    ADD_FAILURE() << "cannot start the simulator: " << GetLastError();
+std::string readLog(const std::wstring& path) {
+  std::stringstream text;
+  text << std::ifstream(platform::wideToUtf8(path), std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// One run of the simulator with a script and the given options; with a
+// PROGRAM, or without one when the test itself plays the monitor.
+class Simulator {
+ public:
+  Simulator(const std::string& script, const std::wstring& options, const char* name,
+            const char* program = ECHO_CLIENT_EXE)
+      : scriptPath_(tempPath(platform::utf8ToWide(name) + L".job")),
+        logPath_(tempPath(platform::utf8ToWide(name) + L".log")),
+        pipeBase_(L"\\\\.\\pipe\\sim-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                  platform::utf8ToWide(name)) {
+    std::ofstream(platform::wideToUtf8(scriptPath_), std::ios::binary) << script;
+    DeleteFileW(logPath_.c_str());
+    std::wstring commandLine = L"\"" + besideThisProgram(SIMULATOR_EXE) + L"\" --name " +
+                               pipeBase_.substr(9) + L" --log \"" + logPath_ + L"\" " + options +
+                               L" \"" + scriptPath_ + L"\"";
+    if (program) commandLine += L" -- \"" + besideThisProgram(program) + L"\"";
+    // The log file holds what the test reads; the console copy is dropped.
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE nul =
+        CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+      CloseHandle(process.hThread);
+      process_ = process.hProcess;
+    } else {
+      ADD_FAILURE() << "cannot start the simulator: " << GetLastError();
+    }
+    CloseHandle(nul);
+  }
+
+  ~Simulator() {
+    finish();
+    DeleteFileW(scriptPath_.c_str());
+    DeleteFileW(logPath_.c_str());
+  }
+
+  // \\.\pipe\NAME, the base of the pipe pair.
+  const std::wstring& pipeBase() const { return pipeBase_; }
+
+  // Waits until the log holds `text`; false after the deadline.
+  bool waitForLog(const std::string& text, DWORD milliseconds = 20000) const {
+    const ULONGLONG start = GetTickCount64();
+    while (readLog(logPath_).find(text) == std::string::npos) {
+      if (GetTickCount64() - start > milliseconds) return false;
+      Sleep(10);
+    }
+    return true;
+  }
+  std::string log() const { return readLog(logPath_); }
+
+  // Waits for the simulator to end, with a deadline.
+  SimulatorRun finish(DWORD deadline = 60000) {
+    SimulatorRun run;
+    if (process_ == nullptr) return run;
+    if (WaitForSingleObject(process_, deadline) != WAIT_OBJECT_0) {
+      ADD_FAILURE() << "the simulator did not end in time";
+      TerminateProcess(process_, 1);
+      WaitForSingleObject(process_, INFINITE);
+    }
+    GetExitCodeProcess(process_, &run.exitCode);
+    CloseHandle(process_);
+    process_ = nullptr;
+    run.log = readLog(logPath_);
     return run;
   }
-  if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
-    ADD_FAILURE() << "the simulator did not end in time";
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, INFINITE);
-  }
-  GetExitCodeProcess(process.hProcess, &run.exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  std::stringstream text;
-  text << std::ifstream(platform::wideToUtf8(logPath), std::ios::binary).rdbuf();
-  run.log = text.str();
-  DeleteFileW(scriptPath.c_str());
-  DeleteFileW(logPath.c_str());
-  return run;
+
+ private:
+  std::wstring scriptPath_, logPath_, pipeBase_;
+  HANDLE process_ = nullptr;
+};
+
+SimulatorRun simulate(const std::string& script, const std::wstring& options, const char* name,
+                      const char* program = ECHO_CLIENT_EXE) {
+  return Simulator(script, options, name, program).finish();
 }
+
+// The test as the monitor started by hand: the client ends of a simulator's
+// pipes, opened as the program opens them.
+struct HandMonitor {
+  explicit HandMonitor(const Simulator& simulator) {
+    const ULONGLONG start = GetTickCount64();
+    while (status == INVALID_HANDLE_VALUE && GetTickCount64() - start < 20000) {
+      status = CreateFileW((simulator.pipeBase() + L".status").c_str(), GENERIC_READ, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+      if (status == INVALID_HANDLE_VALUE) Sleep(10);
+    }
+    requests = CreateFileW((simulator.pipeBase() + L".requests").c_str(), GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  }
+  ~HandMonitor() {
+    closeRequests();
+    if (status != INVALID_HANDLE_VALUE) CloseHandle(status);
+  }
+  bool connected() const {
+    return status != INVALID_HANDLE_VALUE && requests != INVALID_HANDLE_VALUE;
+  }
+  // Closing the request stream is how the monitor tells it has gone.
+  void closeRequests() {
+    if (requests != INVALID_HANDLE_VALUE) CloseHandle(requests);
+    requests = INVALID_HANDLE_VALUE;
+  }
+
+  HANDLE status = INVALID_HANDLE_VALUE;
+  HANDLE requests = INVALID_HANDLE_VALUE;
+};
 
 const char kJob[] =
     "printer LPT1: \"Kestrel 100\"\n"
@@ -173,6 +248,201 @@ TEST(SimulatorTest, TheChannelComponentsEndWhenTheStreamIsClosed) {
       simulate(exampleJob("stream_ends.job"), L"", "probe-close", CHANNEL_PROBE_EXE);
   EXPECT_EQ(run.exitCode, 2u) << run.log;
   EXPECT_NE(run.log.find("request class=0 subcode=3 length=0\n"), std::string::npos) << run.log;
+}
+
+// A quoted script text for a path or name: backslashes doubled.
+std::string scriptText(const std::wstring& text) {
+  std::string out = "\"";
+  for (char c : platform::wideToUtf8(text)) {
+    if (c == '\\' || c == '"') out.push_back('\\');
+    out.push_back(c);
+  }
+  return out + "\"";
+}
+
+// An end-to-end test acts (a click, a registry value) and then lets the
+// script go on by setting an event or writing a file; a wait that nobody
+// ends gives up after its time.
+TEST(SimulatorTest, TheScriptWaitsForTheTestsEventAndFileAndGivesUpInTime) {
+  const std::wstring go = L"sim-test-go-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring flag = tempPath(L"clicked");
+  DeleteFileW(flag.c_str());
+  Simulator simulator("wait-event " + scriptText(go) + " 20000\n" +
+                          "event 1003\n"
+                          "wait-file " +
+                          scriptText(flag) + " 20000\n" +
+                          "event 1004\n"
+                          "wait-event " +
+                          scriptText(go + L"-never") + " 300\n" + "close\n",
+                      L"", "waits");
+  ASSERT_TRUE(simulator.waitForLog("status stream connected")) << simulator.log();
+  Sleep(300);
+  EXPECT_EQ(simulator.log().find("line 2: event"), std::string::npos) << "sent before the event";
+  // Opens the simulator's event, or creates the one it will open.
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, go.c_str());
+  ASSERT_NE(event, nullptr);
+  SetEvent(event);
+  EXPECT_TRUE(simulator.waitForLog("line 2: event (20 bytes)")) << simulator.log();
+  Sleep(300);
+  EXPECT_EQ(simulator.log().find("line 4: event"), std::string::npos) << "sent before the file";
+  std::ofstream(platform::wideToUtf8(flag)) << "done";
+  const SimulatorRun run = simulator.finish();
+  CloseHandle(event);
+  DeleteFileW(flag.c_str());
+  EXPECT_EQ(run.exitCode, 2u) << run.log;
+  const std::string name = platform::wideToUtf8(go);
+  const std::string expected[] = {
+      "line 1: wait-event " + name + ": set after ",
+      "request class=2 subcode=3 length=0\n",
+      "line 3: wait-file " + platform::wideToUtf8(flag) + ": set after ",
+      "line 4: event (20 bytes)\n",
+      "line 5: wait-event " + name + "-never: timed out after ",
+      "line 6: close: status stream closed\n",
+  };
+  std::size_t from = 0;
+  for (const std::string& line : expected) {
+    const std::size_t at = run.log.find(line, from);
+    EXPECT_NE(at, std::string::npos) << line << "\n" << run.log;
+    if (at != std::string::npos) from = at;
+  }
+}
+
+// The test plays the monitor and sees what the script's end of the status
+// stream does to its reads.
+TEST(SimulatorTest, CloseLetsTheMonitorReadCutDiscardsAndAnEmptyWriteIsAnEmptyRead) {
+  const std::vector<std::uint8_t> record = tarn::encodeStatus(1003);
+  std::uint8_t buffer[64];
+  DWORD got = 0;
+  {
+    SCOPED_TRACE("close");
+    Simulator simulator("event 1003\nclose\n", L"--timeout 20000", "hand-close", nullptr);
+    HandMonitor monitor(simulator);
+    ASSERT_TRUE(monitor.connected());
+    ASSERT_TRUE(simulator.waitForLog("line 1: event (20 bytes)"));
+    Sleep(300);
+    EXPECT_EQ(simulator.log().find("line 2: close"), std::string::npos) << "closed before read";
+    ASSERT_TRUE(ReadFile(monitor.status, buffer, sizeof buffer, &got, nullptr));
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + got), record);
+    EXPECT_TRUE(simulator.waitForLog("line 2: close: status stream closed"));
+    EXPECT_FALSE(ReadFile(monitor.status, buffer, sizeof buffer, &got, nullptr));
+    monitor.closeRequests();
+    const SimulatorRun run = simulator.finish();
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_NE(run.log.find("request stream ended\n"), std::string::npos) << run.log;
+  }
+  {
+    SCOPED_TRACE("cut");
+    Simulator simulator("event 1003\ncut\n", L"--timeout 20000", "hand-cut", nullptr);
+    HandMonitor monitor(simulator);
+    ASSERT_TRUE(monitor.connected());
+    ASSERT_TRUE(simulator.waitForLog("line 2: cut: status stream cut"));
+    // The record was written but never read: it is gone with the stream.
+    EXPECT_FALSE(ReadFile(monitor.status, buffer, sizeof buffer, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+  }
+  {
+    SCOPED_TRACE("empty-write");
+    // A zero-length write on a byte pipe reaches no reader under Wine; as a
+    // message it completes a read with no bytes.
+    Simulator simulator("empty-write\nevent 1003\n", L"--message-mode --timeout 20000",
+                        "hand-empty", nullptr);
+    HandMonitor monitor(simulator);
+    ASSERT_TRUE(monitor.connected());
+    got = 99;
+    ASSERT_TRUE(ReadFile(monitor.status, buffer, sizeof buffer, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+    ASSERT_TRUE(ReadFile(monitor.status, buffer, sizeof buffer, &got, nullptr));
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + got), record);
+    EXPECT_TRUE(simulator.waitForLog("line 1: empty-write (0 bytes)"));
+  }
+}
+
+TEST(SimulatorTest, TheRequestStreamCanBeLeftUnreadAndThenClosed) {
+  const std::wstring go = L"sim-test-requests-" + std::to_wstring(GetCurrentProcessId());
+  Simulator simulator("ignore-requests\nwait-event " + scriptText(go) + " 20000\nclose-requests\n",
+                      L"--timeout 20000", "hand-requests", nullptr);
+  HandMonitor monitor(simulator);
+  ASSERT_TRUE(monitor.connected());
+  ASSERT_TRUE(simulator.waitForLog("line 1: ignore-requests: requests no longer read"));
+  const std::vector<std::uint8_t> request = tarn::encodeRequest(2, 1003);
+  DWORD written = 0;
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(WriteFile(monitor.requests, request.data(), 16, &written, nullptr));
+  }
+  Sleep(300);
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, go.c_str());
+  SetEvent(event);
+  ASSERT_TRUE(simulator.waitForLog("line 3: close-requests: request stream closed"));
+  EXPECT_FALSE(WriteFile(monitor.requests, request.data(), 16, &written, nullptr));
+  // Without a program the simulator ends once the script that closed the
+  // request stream has played.
+  const SimulatorRun run = simulator.finish(20000);
+  CloseHandle(event);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.log.find("request class="), std::string::npos) << run.log;
+  EXPECT_NE(run.log.find("script played\n"), std::string::npos) << run.log;
+}
+
+// Without a program the simulator gives up after --timeout whatever its
+// threads are waiting for, ends them and exits.
+TEST(SimulatorTest, ATimeoutWithoutAProgramEndsEveryWaitOfTheSimulator) {
+  const struct {
+    const char* script;
+    const char* name;
+  } cases[] = {
+      {"raw zeros:1000000\n", "hand-write"},              // more than the pipe holds, unread
+      {"event 1003\nclose\n", "hand-flush"},              // close waits for a reader
+      {"wait-event never-set 100000\n", "hand-wait"},     // a wait nobody ends
+      {"ignore-requests\npause 100000\n", "hand-pause"},  // a pause, requests unread
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    Simulator simulator(c.script, L"--timeout 1000", c.name, nullptr);
+    HandMonitor monitor(simulator);
+    ASSERT_TRUE(monitor.connected());
+    const SimulatorRun run = simulator.finish(20000);
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::string last = "timeout after 1000 ms\n";
+    ASSERT_GE(run.log.size(), last.size()) << run.log;
+    EXPECT_EQ(run.log.substr(run.log.size() - last.size()), last) << run.log;
+  }
+}
+
+// The channel components when the port monitor writes messages
+// (--message-mode): an empty message between two records, read through a
+// pipe opened by name (byte reads) and through an inherited handle in
+// message read mode, where a read shorter than the record ends with
+// ERROR_MORE_DATA. The script closes the stream once the test has seen both
+// answers, so that the reader's stop cannot overtake their delivery.
+TEST(SimulatorTest, TheChannelComponentsReadMessagesWhateverTheReadMode) {
+  const struct {
+    const wchar_t* options;
+    const char* name;
+  } modes[] = {{L"--message-mode", "probe-messages"}};
+  for (const auto& mode : modes) {
+    SCOPED_TRACE(mode.name);
+    const std::wstring go = L"sim-test-" + platform::utf8ToWide(mode.name) + L"-" +
+                            std::to_wstring(GetCurrentProcessId());
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, go.c_str());
+    Simulator simulator(
+        "event 1003\nempty-write\nevent 1004\nwait-event " + scriptText(go) + " 20000\nclose\n",
+        mode.options, mode.name, CHANNEL_PROBE_EXE);
+    EXPECT_TRUE(simulator.waitForLog("request class=2 subcode=1003 length=0\n") &&
+                simulator.waitForLog("request class=2 subcode=1004 length=0\n"));
+    SetEvent(event);
+    const SimulatorRun run = simulator.finish();
+    CloseHandle(event);
+    EXPECT_EQ(run.exitCode, 2u) << run.log;
+  }
+}
+
+// A port monitor that closes the request stream: the request writer's writes
+// fail, and the program goes on reading.
+TEST(SimulatorTest, TheChannelComponentsOutliveAClosedRequestStream) {
+  const SimulatorRun run = simulate("close-requests\nevent 1003\nevent 1004\npause 1000\nclose\n",
+                                    L"", "probe-no-requests", CHANNEL_PROBE_EXE);
+  EXPECT_EQ(run.exitCode, 2u) << run.log;
+  EXPECT_EQ(run.log.find("request class="), std::string::npos) << run.log;
 }
 
 }  // namespace
