@@ -37,7 +37,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   const char* parameters = commandLine != nullptr ? commandLine : "";
   try {
     trace("[qmxqmxMeadow::WinMain] cmdLine: %s\n", parameters);
-    quor::registerChannelMakers();
     manager = NewInstanceManager("version=1.0.0.0", 0, nullptr);
     if (manager == nullptr) {
       throw std::runtime_error("[QUOR::NewInstanceManager] failed to instantiate");

@@ -3,15 +3,23 @@
 #include "channel/tarn_event_generator.h"
 #include "channel/tarn_listener.h"
 #include "channel/timer_event_generator.h"
-#include "framework/class_id.h"
-#include "framework/instance_manager.h"
 
 namespace quor {
 
-void registerChannelMakers() {
-  setBuiltInMaker(kTimerEventGeneratorClassId, MakeTimerEventGenerator);
-  setBuiltInMaker(kTarnEventGeneratorClassId, MakeTarnEventGenerator);
-  setBuiltInMaker(kTarnListenerClassId, MakeTarnListener);
+ComponentMakers channelMakers() {
+  ComponentMakers makers;
+  makers.timerEventGenerator = MakeTimerEventGenerator;
+  makers.tarnEventGenerator = MakeTarnEventGenerator;
+  makers.tarnListener = MakeTarnListener;
+  return makers;
 }
 
 }  // namespace quor
+
+quor::IInstanceManager* NewInstanceManager(const char*, int, char**) {
+  try {
+    return new quor::InstanceManager(quor::channelMakers());
+  } catch (...) {
+    return nullptr;
+  }
+}

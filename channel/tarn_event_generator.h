@@ -5,6 +5,8 @@
 // handle given as a number, or else "pipe", the base name of the stream pair
 // (".status" is appended). The thread reads until the stream ends, fails or
 // shows a wrong magic, and then stops the broker; it never reopens the stream.
+// When its owner asks it to stop it ends without posting or stopping
+// anything more.
 //
 // Threads: the constructor and destructor run on the creating thread (the
 // main thread); run() and the reading operations below run on the
@@ -13,7 +15,9 @@
 #ifndef CHANNEL_TARN_EVENT_GENERATOR_H_
 #define CHANNEL_TARN_EVENT_GENERATOR_H_
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "channel/status_record.h"
@@ -52,8 +56,16 @@ class TarnEventGenerator : public AbstractEventGenerator {
   // Builds the message of the current record and posts it.
   virtual void postStatus(const std::uint8_t* header, EventBroker* broker);
 
-  // The read loop; ends when reading fails and then stops the broker.
+  // The read loop; ends when reading fails and then stops the broker. A stop
+  // request ends it too, between records or between chunks of a skip, and
+  // then it neither posts nor stops anything.
   std::uint32_t run() override;
+
+  // The most bytes the OEM blocks of this generator's messages hold while
+  // they wait to be delivered; the block of a record beyond that is dropped
+  // ("oemMessages" null, "oembufferSize" 0, traced) and the record is
+  // otherwise delivered.
+  static constexpr std::uint64_t kMaxQueuedOemBytes = 4 * std::uint64_t{tarn::kMaxKeptPayload};
 
   platform::StreamHandle handle() const { return handle_; }
   bool openedHere() const { return openedHere_; }
@@ -65,6 +77,8 @@ class TarnEventGenerator : public AbstractEventGenerator {
   std::uint64_t payloadCapacity_ = 0;
   std::uint64_t keptSize_ = 0;
   tarn::PayloadCursor cursor_{nullptr, 0};
+  // Bytes of the OEM blocks held by this generator's living messages.
+  std::shared_ptr<std::atomic<std::uint64_t>> oemBytesHeld_;
 };
 
 // Makes a TarnEventGenerator; null when it cannot be allocated.

@@ -35,7 +35,10 @@ const vela::Guid* TarnListener::getClassId() const {
 }
 
 bool TarnListener::receive(vela::IMessage* message) {
-  if (message == nullptr || *message->getSource() != *getClassId()) return false;
+  if (message == nullptr || message->getSource() == nullptr ||
+      *message->getSource() != *getClassId()) {
+    return false;
+  }
   if (handle_ == platform::kNoStream) return false;
   const std::int32_t subcode = message->getProperties()->getInt("subcode", 0);
   const auto request = tarn::encodeRequest(static_cast<std::uint32_t>(message->getCode()),

@@ -9,6 +9,7 @@
 
 #include "framework/instance_manager.h"
 #include "platform/debug_output.h"
+#include "platform/thread.h"
 
 namespace quor {
 namespace {
@@ -61,17 +62,23 @@ EventBroker::~EventBroker() {
   std::vector<vela::IPropertyHolder*> components;
   {
     Lock guard(*this);
+    // No delivery may reach a listener that is about to be deleted, not
+    // even one a component's destructor starts.
+    listeners_.clear();
+    publishListeners();
     components.swap(components_);
-    // A component's destructor may call back into the broker (stop, post) on
-    // this thread: the lock is recursive.
+    // A component's destructor may call back into the broker (stop, post,
+    // the thread's Destroyed) on this thread: the lock is recursive.
     for (vela::IPropertyHolder* component : components) {
       if (std::find(abandoned_.begin(), abandoned_.end(), component) != abandoned_.end()) {
         continue;
       }
       delete component;
     }
-    listeners_.clear();
-    publishListeners();
+    // Threads that outlive the broker (asked for a start, never added) must
+    // not report to it any more.
+    for (vela::IThread* thread : pending_) thread->removeListener(this);
+    for (vela::IThread* thread : running_) thread->removeListener(this);
     running_.clear();
     pending_.clear();
   }
@@ -86,12 +93,25 @@ bool EventBroker::stopComponentThreads(std::uint32_t timeoutMs) {
   std::vector<std::pair<vela::IPropertyHolder*, vela::AbstractThread*>> threads;
   {
     Lock guard(*this);
-    pending_.clear();
     for (vela::IPropertyHolder* component : components_) {
+      // A thread given up once is not waited for again: the loop, the
+      // manager's destructor and this broker's destructor each come here.
+      if (std::find(abandoned_.begin(), abandoned_.end(), component) != abandoned_.end()) {
+        continue;
+      }
       if (auto* thread = dynamic_cast<vela::AbstractThread*>(threadOf(component))) {
         threads.emplace_back(component, thread);
       }
     }
+    // A pending thread of no component (asked for a start, never added) is
+    // forgotten here, and must not report to this broker afterwards.
+    for (vela::IThread* thread : pending_) {
+      const bool registered =
+          std::any_of(threads.begin(), threads.end(),
+                      [thread](const auto& entry) { return entry.second == thread; });
+      if (!registered) thread->removeListener(this);
+    }
+    pending_.clear();
   }
   // All threads are asked first, so they wind down together; then each is
   // released from its reads and joined within what is left of the bound.
@@ -134,6 +154,12 @@ bool EventBroker::receive(vela::IMessage* message) {
       return true;
     case vela::Finished: {
       Lock guard(*this);
+      return true;
+    }
+    case vela::Destroyed: {
+      Lock guard(*this);
+      pending_.erase(std::remove(pending_.begin(), pending_.end(), thread), pending_.end());
+      running_.erase(std::remove(running_.begin(), running_.end(), thread), running_.end());
       return true;
     }
     default:
@@ -231,7 +257,7 @@ std::int32_t EventBroker::run() {
       }
       pending_.clear();
     }
-    if (manager_ != nullptr) manager_->pumpMessage();
+    waitWhileIdle();
     const std::int32_t now = currentMinuteStamp();
     // Compared in 64 bits so that a stamp near the 32-bit limit cannot wrap.
     if (static_cast<std::int64_t>(now) > static_cast<std::int64_t>(lastActivity) + 1) {
@@ -245,6 +271,15 @@ std::int32_t EventBroker::run() {
   // destructors run.
   stopComponentThreads();
   return 0;
+}
+
+void EventBroker::waitWhileIdle() {
+  if (manager_ != nullptr) {
+    manager_->pumpMessage();
+  } else {
+    // Without a manager there is no pump to pace the loop.
+    platform::sleepMilliseconds(kIdleSleepMs);
+  }
 }
 
 bool EventBroker::post(const vela::Guid* source, std::int32_t code, std::int32_t flags,
@@ -311,6 +346,9 @@ bool EventBroker::remove(vela::IPropertyHolder* component, bool deleteIt) {
       found = true;
     }
   }
+  // A component the caller keeps no longer reports to this broker, which
+  // may be gone before it.
+  if (found && !deleteIt && thread != nullptr) thread->removeListener(this);
   if (deleteIt && found) {
     auto* own = dynamic_cast<vela::AbstractThread*>(thread);
     if (own != nullptr && !own->stopAndJoin(joinTimeoutMs_)) {
@@ -343,6 +381,14 @@ AbstractEventGenerator::AbstractEventGenerator(vela::IPropertyHolder* parameters
 
 AbstractEventGenerator::~AbstractEventGenerator() {
   if (handle_ != nullptr && !isFinished()) stopAndJoin();
+  // The constructor of a generator asks its broker for a start: one that is
+  // deleted before the broker started it (never added, say) would otherwise
+  // be started, freed, in the next quiet pass.
+  try {
+    sendControl(vela::Destroyed);
+  } catch (...) {
+    platform::debugOutput("[quor::AbstractEventGenerator] Destroyed could not be sent\n");
+  }
 }
 
 }  // namespace quor

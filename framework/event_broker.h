@@ -48,8 +48,9 @@ class EventBroker : public vela::IListener, public vela::Mutex {
   EventBroker& operator=(const EventBroker&) = delete;
 
   // The thread control: RequestStart puts the sending thread among the
-  // pending threads; Starting and Finished are acknowledged. Messages of any
-  // other source are declined.
+  // pending threads; Starting and Finished are acknowledged; Destroyed takes
+  // the thread off the pending and running threads. Messages of any other
+  // source are declined.
   bool receive(vela::IMessage* message) override;
   // Stops the loop, asks every component thread to end and joins it
   // (bounded), then deletes the components in list order. A component whose
@@ -89,7 +90,9 @@ class EventBroker : public vela::IListener, public vela::Mutex {
   virtual bool add(vela::IPropertyHolder* component);
   // Unregisters the component (and drops its thread from the pending
   // threads). With the delete flag, a component that was registered is
-  // deleted, after its thread has been stopped and joined. Answers true.
+  // deleted, after its thread has been stopped and joined; without it the
+  // caller keeps the component, whose thread no longer reports to the
+  // broker. Answers true.
   virtual bool remove(vela::IPropertyHolder* component, bool deleteIt);
 
   // The minute stamp of a local time: ((year * 372 + month * 31 + day) * 24
@@ -102,19 +105,26 @@ class EventBroker : public vela::IListener, public vela::Mutex {
   std::size_t queuedCount();
   // Asks the thread of every registered component to end and joins it, all
   // within timeoutMs together. Pending threads are dropped first so nothing
-  // starts afterwards. Answers whether every thread ended. Called by the
-  // destructor; safe to call earlier and more than once, from the loop's
-  // thread.
+  // starts afterwards. A thread that does not end in time is given up (its
+  // component is left alive, traced) and not waited for by later calls.
+  // Answers whether every thread ended. Called by the destructor; safe to
+  // call earlier and more than once, from the loop's thread.
   bool stopComponentThreads(std::uint32_t timeoutMs);
   // The same within the bound set by setJoinTimeout.
   bool stopComponentThreads() { return stopComponentThreads(joinTimeoutMs_); }
   // The bound of stopComponentThreads() and remove (default 5 s).
   void setJoinTimeout(std::uint32_t timeoutMs) { joinTimeoutMs_ = timeoutMs; }
 
+  // The pause of a quiet pass when the broker has no manager to pump.
+  static constexpr std::uint32_t kIdleSleepMs = 100;
+
  private:
   using ListenerList = std::vector<vela::IListener*>;
 
   std::int32_t currentMinuteStamp();
+  // The pause of a quiet pass: one step of the manager's pump, which sleeps
+  // when no window message waits, or, without a manager, a sleep.
+  void waitWhileIdle();
   // Publishes a copy of listeners_ for deliveries; called with the mutex held.
   void publishListeners();
   void dispatchHeartbeat(std::int32_t idleCount);
@@ -132,7 +142,13 @@ class EventBroker : public vela::IListener, public vela::Mutex {
   std::atomic<bool> stopped_{false};
   // Counts listener removals, so that a delivery in progress notices them.
   std::atomic<std::uint64_t> removals_{0};
-  // Components left alive because their thread would not end.
+  // Components left alive because their thread would not end. Such a thread
+  // is joined once and then given up: the component is never deleted, and
+  // the broker takes itself off the thread's listeners, but nothing stops
+  // the thread from still reaching the manager, the broker or the database
+  // through its component after they have been deleted. That remains unsafe
+  // and is only traced; it can happen only with a thread whose run() ignores
+  // stop requests, at the end of the process.
   std::vector<vela::IPropertyHolder*> abandoned_;
   LocalClock clock_;  // used on the loop's thread only
   std::uint32_t joinTimeoutMs_ = vela::AbstractThread::kDefaultJoinTimeoutMs;
@@ -156,7 +172,8 @@ class AbstractListener : public vela::PropertyHolder, public vela::IListener {
 class AbstractEventGenerator : public vela::PropertyHolder, public vela::AbstractThread {
  public:
   AbstractEventGenerator(vela::IPropertyHolder* parameters, IInstanceManager* manager);
-  // Stops and joins the thread (bounded) if it still runs.
+  // Stops and joins the thread (bounded) if it still runs, then sends
+  // Destroyed to the thread's listeners: a broker forgets the thread.
   ~AbstractEventGenerator() override;
   virtual const vela::Guid* getClassId() const = 0;
 

@@ -1,10 +1,7 @@
 #include "framework/instance_manager.h"
 
 #include <algorithm>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <new>
 
 #include "framework/debug_listener.h"
 #include "framework/properties/property.h"
@@ -13,16 +10,6 @@
 
 namespace quor {
 namespace {
-
-std::mutex& makersLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-std::map<ClassId, Maker>& builtInMakers() {
-  static std::map<ClassId, Maker> makers;
-  return makers;
-}
 
 // Converts a UTF-8 text; null stays null.
 std::unique_ptr<std::wstring> wideOrNull(const char* text) {
@@ -37,17 +24,6 @@ const wchar_t* cStr(const std::unique_ptr<std::wstring>& text) {
 const wchar_t kDialogHandle[] = L"DialogHandle";
 
 }  // namespace
-
-void setBuiltInMaker(const ClassId& classId, Maker maker) {
-  std::lock_guard<std::mutex> guard(makersLock());
-  builtInMakers()[classId] = maker;
-}
-
-Maker builtInMaker(const ClassId& classId) {
-  std::lock_guard<std::mutex> guard(makersLock());
-  auto found = builtInMakers().find(classId);
-  return found == builtInMakers().end() ? nullptr : found->second;
-}
 
 // ---- AbstractInstanceManager -------------------------------------------
 
@@ -235,15 +211,13 @@ bool AbstractInstanceManager::moduleDataHook(std::uintptr_t, std::uintptr_t, Mod
 
 // ---- InstanceManager ---------------------------------------------------
 
-InstanceManager::InstanceManager() : database_(this), broker_(this) {
+InstanceManager::InstanceManager(const ComponentMakers& makers) : database_(this), broker_(this) {
   AbstractInstanceManager::database_ = &database_;
   AbstractInstanceManager::broker_ = &broker_;
-  registerClass("TimerEventGenerator", kTimerEventGeneratorClassId,
-                builtInMaker(kTimerEventGeneratorClassId));
+  registerClass("TimerEventGenerator", kTimerEventGeneratorClassId, makers.timerEventGenerator);
   registerClass("DebugListener", kDebugListenerClassId, &makeDebugListener);
-  registerClass("TarnEventGenerator", kTarnEventGeneratorClassId,
-                builtInMaker(kTarnEventGeneratorClassId));
-  registerClass("TarnListener", kTarnListenerClassId, builtInMaker(kTarnListenerClassId));
+  registerClass("TarnEventGenerator", kTarnEventGeneratorClassId, makers.tarnEventGenerator);
+  registerClass("TarnListener", kTarnListenerClassId, makers.tarnListener);
 }
 
 InstanceManager::~InstanceManager() {
@@ -283,11 +257,3 @@ std::int32_t InstanceManager::removeHandle(const wchar_t* name, const WindowHand
 }
 
 }  // namespace quor
-
-quor::IInstanceManager* NewInstanceManager(const char*, int, char**) {
-  try {
-    return new quor::InstanceManager;
-  } catch (...) {
-    return nullptr;
-  }
-}

@@ -126,12 +126,23 @@ class AbstractInstanceManager : public IInstanceManager {
   bool started_ = false;
 };
 
+// The makers of the component classes that live outside the framework (the
+// channel components). The framework cannot name them without depending on
+// the components built on it; NewInstanceManager (channel/channel_makers.h)
+// hands them over.
+struct ComponentMakers {
+  Maker timerEventGenerator = nullptr;
+  Maker tarnEventGenerator = nullptr;
+  Maker tarnListener = nullptr;
+};
+
 class InstanceManager : public AbstractInstanceManager {
  public:
-  // Registers the four component classes (TimerEventGenerator,
-  // DebugListener, TarnEventGenerator, TarnListener) with the makers known
-  // for them (see setBuiltInMaker).
-  InstanceManager();
+  // Registers the four component classes, in this order: TimerEventGenerator,
+  // DebugListener (with the framework's own maker), TarnEventGenerator and
+  // TarnListener. A class whose maker is not given is registered without
+  // one, and createComponent answers false for it.
+  explicit InstanceManager(const ComponentMakers& makers = {});
   // Stops the broker and joins the component threads before anything is
   // deleted; then frees the dialog list, the broker (and with it the
   // components), the database and the module records.
@@ -155,21 +166,6 @@ class InstanceManager : public AbstractInstanceManager {
   EventBroker broker_;
 };
 
-// Makers of component classes that live outside the framework (the channel
-// components): set once at start-up, before NewInstanceManager, so that every
-// manager created afterwards registers the class with its maker. A class
-// whose maker was never set is registered without one. Thread-safe.
-void setBuiltInMaker(const ClassId& classId, Maker maker);
-Maker builtInMaker(const ClassId& classId);
-
-}  // namespace quor
-
-// Creates the instance manager; null when it cannot be created. The options
-// and arguments are accepted for the interface only.
-quor::IInstanceManager* NewInstanceManager(const char* options, int argc, char** argv);
-
-namespace quor {
-using ::NewInstanceManager;
 }  // namespace quor
 
 #endif  // FRAMEWORK_INSTANCE_MANAGER_H_

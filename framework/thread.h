@@ -2,8 +2,10 @@
 //
 // An AbstractThread owns one operating-system thread running its run(), and a
 // list of listeners (in this system the event broker) that hear its control
-// messages: RequestStart (please start me), Starting (start() was called) and
-// Finished (run() has returned, sent from the ending thread as its last act).
+// messages: RequestStart (please start me), Starting (start() was called),
+// Finished (run() has returned, sent from the ending thread as its last act)
+// and, from the destructor of a component with a thread, Destroyed (so that
+// no broker keeps the object on a list).
 //
 // Stopping. Before an object whose thread may still run is destroyed, its
 // thread must be asked to end and joined; otherwise the thread goes on using
@@ -58,6 +60,10 @@ enum ThreadControlCode : std::int32_t {
   RequestStart = 1,
   Starting = 2,
   Finished = 3,
+  // Sent by a component's destructor (AbstractEventGenerator): the thread
+  // object is going, and a listener that still holds it (a broker that was
+  // asked to start it) must forget it.
+  Destroyed = 4,
 };
 
 // Exit code of a thread that is still running.

@@ -21,10 +21,13 @@ void trace(const std::string& text) {
   OutputDebugStringA(("[StringMapper] " + text + "\n").c_str());
 }
 
-// The path, read as UTF-8, names an existing file that is not a directory.
+// The path names an existing file that is not a directory. Paths are in the
+// ANSI code page from end to end: the program's own path comes from
+// GetModuleFileNameA, and the loaders (the XML DOM, LoadLibraryExA) read
+// them so.
 bool isRegularFile(const std::string& path) {
   if (path.empty()) return false;
-  const DWORD attributes = GetFileAttributesW(platform::utf8ToWide(path).c_str());
+  const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -200,7 +203,10 @@ uint16_t StringMapper::chooseUiLanguage() const {
 uint16_t StringMapper::readForcedLanguage() const {
   std::string path = platform_->programPath();
   const size_t slash = path.find_last_of("\\/");
-  path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "forceLang.xml";
+  // Without the program's folder (its path unknown or cut at the limit) the
+  // file would be looked for in whatever the current folder is.
+  if (slash == std::string::npos) return 0;
+  path = path.substr(0, slash + 1) + "forceLang.xml";
   if (!isRegularFile(path)) return 0;
   Document document = openDocument(path);
   if (!document || elementsBelow(document.get(), "forceLang")->empty()) return 0;

@@ -50,7 +50,10 @@ class StringMapper {
 
   // Reads the language map (an empty name means "langmap.xml") from the
   // directory, chooses the language and loads its texts. Never throws; any
-  // failure leaves the mapper without texts.
+  // failure leaves the mapper without texts. The directory, like every path
+  // the mapper uses, is in the ANSI code page, as GetModuleFileNameA gives
+  // the program's path. A map or strings file whose document type declares
+  // entities is refused.
   void load(const std::string& directory, const std::string& mapFileName);
 
   // The text for the id in the chosen language, in the process ANSI code page

@@ -53,6 +53,8 @@ void closeStream(StreamHandle handle);
 // was interrupted by cancelSynchronousIo, and when the stream has ended (the
 // writer closed it, or a file is at its end); otherwise stores the number of
 // bytes read in *got (at least 1 natively; on Windows a pipe may deliver 0).
+// A message longer than count, on a pipe read in message mode, arrives over
+// several reads like any other bytes.
 bool readSome(StreamHandle handle, void* destination, std::size_t count, std::size_t* got);
 
 // Reads until exactly count bytes have arrived, however the writer split them.

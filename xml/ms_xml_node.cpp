@@ -16,6 +16,8 @@ constexpr IID kIidXmlDomDocument2 = {
     0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 constexpr char kAppendChildError[] = "MsXmlElement::appendChild : Invalid Parameter!\n";
+constexpr char kEntitiesRefused[] =
+    "[MsXmlNode] FromFile - refused: the document type declares entities";
 
 // One COM reference, released when the holder goes.
 template <typename T>
@@ -49,13 +51,14 @@ class Bstr {
   explicit Bstr(const wchar_t* text) : b_(SysAllocString(text)) {
     if (!b_) throwOutOfMemory();
   }
-  // Converts narrow text with the thread's ANSI code page; null means empty.
-  explicit Bstr(const char* text) {
+  // Converts narrow text with the given code page (by default the thread's
+  // ANSI code page); null means empty.
+  explicit Bstr(const char* text, UINT codePage = CP_THREAD_ACP) {
     const int length = text ? static_cast<int>(std::char_traits<char>::length(text)) : 0;
-    const int wide = length ? MultiByteToWideChar(CP_THREAD_ACP, 0, text, length, nullptr, 0) : 0;
+    const int wide = length ? MultiByteToWideChar(codePage, 0, text, length, nullptr, 0) : 0;
     b_ = SysAllocStringLen(nullptr, static_cast<UINT>(wide));
     if (!b_) throwOutOfMemory();
-    if (wide) MultiByteToWideChar(CP_THREAD_ACP, 0, text, length, b_, wide);
+    if (wide) MultiByteToWideChar(codePage, 0, text, length, b_, wide);
   }
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
@@ -80,9 +83,9 @@ class Bstr {
 class Variant {
  public:
   Variant() { VariantInit(&v_); }
-  // A string VARIANT from narrow text in the thread's ANSI code page.
-  explicit Variant(const char* text) : Variant() {
-    Bstr b(text);
+  // A string VARIANT from narrow text in the given code page.
+  explicit Variant(const char* text, UINT codePage = CP_THREAD_ACP) : Variant() {
+    Bstr b(text, codePage);
     v_.vt = VT_BSTR;
     v_.bstrVal = b.release();
   }
@@ -115,6 +118,64 @@ std::string* storeText(BSTR text, std::string* out) {
   out->clear();
   *out = std::move(utf8);
   return out;
+}
+
+// Scans a file for a document type declaration that declares an entity
+// ("<!ENTITY" after "<!DOCTYPE"), reading it in pieces without keeping it.
+// UTF-16 files (found by their byte order mark or by a leading '<' beside a
+// zero byte) are scanned by character; everything else by byte. A file that
+// cannot be read is left to the DOM, whose load then fails.
+bool declaresEntities(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  static const char kDoctype[] = "<!DOCTYPE";
+  static const char kEntity[] = "<!ENTITY";
+  enum class Encoding { kUnknown, kBytes, kUtf16Le, kUtf16Be } encoding = Encoding::kUnknown;
+  std::string recent;  // the last characters seen, enough for either marker
+  bool inDoctype = false, declares = false;
+  int pending = -1;  // the first byte of a UTF-16 unit split between reads
+  unsigned char buffer[65536];
+  DWORD got = 0;
+  while (!declares && ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    DWORD at = 0;
+    if (encoding == Encoding::kUnknown) {
+      encoding = Encoding::kBytes;
+      if (got >= 2 &&
+          ((buffer[0] == 0xFF && buffer[1] == 0xFE) || (buffer[0] == '<' && !buffer[1]))) {
+        encoding = Encoding::kUtf16Le;
+      } else if (got >= 2 &&
+                 ((buffer[0] == 0xFE && buffer[1] == 0xFF) || (!buffer[0] && buffer[1] == '<'))) {
+        encoding = Encoding::kUtf16Be;
+      }
+    }
+    for (; at < got && !declares; ++at) {
+      unsigned int unit = buffer[at];
+      if (encoding != Encoding::kBytes) {
+        if (pending < 0) {
+          pending = buffer[at];
+          continue;
+        }
+        unit = encoding == Encoding::kUtf16Le
+                   ? (buffer[at] << 8) | pending
+                   : (static_cast<unsigned int>(pending) << 8) | buffer[at];
+        pending = -1;
+      }
+      recent.push_back(unit < 0x80 ? static_cast<char>(unit) : '\x80');
+      if (recent.size() > sizeof kDoctype) recent.erase(0, 1);
+      if (!inDoctype) {
+        inDoctype =
+            recent.size() >= sizeof kDoctype - 1 &&
+            recent.compare(recent.size() - (sizeof kDoctype - 1), std::string::npos, kDoctype) == 0;
+      } else {
+        declares =
+            recent.size() >= sizeof kEntity - 1 &&
+            recent.compare(recent.size() - (sizeof kEntity - 1), std::string::npos, kEntity) == 0;
+      }
+    }
+  }
+  CloseHandle(file);
+  return declares;
 }
 
 // COM is initialised once per process, by the first thread that makes a
@@ -176,6 +237,10 @@ MsXmlNode* MsXmlNode::Instantiate(IXMLDOMDocument* existing) {
 }
 
 MsXmlNode* MsXmlNode::FromFile(const char* path, IXMLDOMDocument* existing) {
+  // What a DOM does with a document type's entities depends on its version
+  // and defaults; an entity that reads a local file would put that file into
+  // the document's texts. Every platform refuses such a document alike.
+  if (path && declaresEntities(path)) throw std::runtime_error(kEntitiesRefused);
   const bool created = existing == nullptr;
   std::unique_ptr<MsXmlNode> node(Instantiate(existing));
   if (!node) throw std::runtime_error("[MsXmlNode] Instantiate() failed");
@@ -188,7 +253,22 @@ MsXmlNode* MsXmlNode::FromFile(const char* path, IXMLDOMDocument* existing) {
     // Our own documents load synchronously so that the result is final; a
     // caller's document keeps the mode its owner chose.
     if (created) document->put_async(VARIANT_FALSE);
-    Variant source(path);
+    // Nothing outside the file is fetched, whatever the defaults; a DOM that
+    // knows the property refuses document types altogether.
+    document->put_resolveExternals(VARIANT_FALSE);
+    ComRef<IXMLDOMDocument2> document2;
+    if (SUCCEEDED(document->QueryInterface(kIidXmlDomDocument2, document2.putVoid())) &&
+        document2) {
+      Bstr name(L"ProhibitDTD");
+      VARIANT prohibit;
+      VariantInit(&prohibit);
+      prohibit.vt = VT_BOOL;
+      prohibit.boolVal = VARIANT_TRUE;
+      document2->setProperty(name.get(), prohibit);
+    }
+    // The path is in the ANSI code page, as the system's file functions
+    // read narrow paths (and GetModuleFileNameA gives them).
+    Variant source(path, CP_ACP);
     hr = document->load(*source.get(), &loaded);
   }
   if (hr != S_OK || loaded == VARIANT_FALSE) {

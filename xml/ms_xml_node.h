@@ -40,9 +40,13 @@ class MsXmlNode : public AbstractXmlNode {
   // <?xml version="1.0" encoding="UTF-8"?>. Throws std::runtime_error when
   // the DOM is not installed or cannot be created.
   static MsXmlNode* Instantiate(IXMLDOMDocument* existing = nullptr);
-  // A new document node owned by the caller, holding the file's content.
-  // Throws std::runtime_error "[MsXmlNode] FromFile - load failed" when the
-  // file is missing, unreadable or not well-formed; nothing is left behind.
+  // A new document node owned by the caller, holding the file's content. The
+  // path is in the ANSI code page. Throws std::runtime_error "[MsXmlNode]
+  // FromFile - load failed" when the file is missing, unreadable or not
+  // well-formed; nothing is left behind. The DOM resolves nothing outside
+  // the file, and a document whose document type declares an entity is
+  // refused before it is parsed ("[MsXmlNode] FromFile - refused: the
+  // document type declares entities"), whatever the DOM would make of it.
   static MsXmlNode* FromFile(const char* path, IXMLDOMDocument* existing = nullptr);
   static MsXmlNode* FromFile(const std::string& path, IXMLDOMDocument* existing = nullptr);
 

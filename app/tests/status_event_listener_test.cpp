@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "channel/channel_makers.h"
 #include "dialog/qmx_meadow_status_dialog.h"
 #include "framework/message.h"
 

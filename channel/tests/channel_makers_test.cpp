@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 
 #include "channel/tarn_event_generator.h"
@@ -12,13 +14,17 @@
 
 namespace {
 
-TEST(ChannelMakersTest, TheManagerCreatesEachComponentByNameAndByClassId) {
-  quor::registerChannelMakers();
-  quor::InstanceManager manager;
+// NewInstanceManager itself registers every component class with its maker:
+// no caller can build a program whose components cannot be created.
+TEST(ChannelMakersTest, NewInstanceManagerCreatesEachComponentByNameAndByClassId) {
+  std::unique_ptr<quor::IInstanceManager> owner(NewInstanceManager("version=1.0.0.0", 0, nullptr));
+  ASSERT_NE(owner, nullptr);
+  quor::IInstanceManager& manager = *owner;
   // Created by name and handed to the broker, which owns them from then on.
   EXPECT_TRUE(manager.createComponent("TarnListener", "output=0"));
   EXPECT_TRUE(manager.createComponent("TimerEventGenerator", "interval=50"));
   EXPECT_TRUE(manager.createComponent("TarnEventGenerator", "pipe= input=0"));
+  EXPECT_TRUE(manager.createComponent("DebugListener", ""));
   EXPECT_FALSE(manager.createComponent("tarnlistener", ""));
 
   std::unique_ptr<vela::IPropertyHolder> timer(
@@ -39,6 +45,21 @@ TEST(ChannelMakersTest, TheManagerCreatesEachComponentByNameAndByClassId) {
   auto* asWriter = dynamic_cast<quor::TarnListener*>(writer.get());
   ASSERT_NE(asWriter, nullptr);
   EXPECT_EQ(*asWriter->getClassId(), quor::kTarnListenerClassId);
+}
+
+// The program's start: a reader without a stream ends the loop at once, and
+// run returns, instead of a loop that nothing will ever stop.
+TEST(ChannelMakersTest, AProgramStartedWithoutAStreamEnds) {
+  std::unique_ptr<quor::IInstanceManager> manager(
+      NewInstanceManager("version=1.0.0.0", 0, nullptr));
+  ASSERT_NE(manager, nullptr);
+  ASSERT_TRUE(manager->createComponent("TarnEventGenerator", ""));
+  ASSERT_TRUE(manager->createComponent("TarnListener", ""));
+  auto run = std::async(std::launch::async, [&] { return manager->run(); });
+  const bool ended = run.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  if (!ended) manager->getEventBroker()->stop(nullptr, false);
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(run.get(), 0);
 }
 
 }  // namespace

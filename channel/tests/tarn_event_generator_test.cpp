@@ -4,11 +4,15 @@
 
 #include <future>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "channel/status_record.h"
 #include "channel/tests/channel_test_support.h"
+#include "channel/tests/failing_allocations.h"
 #include "framework/class_id.h"
+#include "platform/debug_output.h"
 #include "platform/tests/test_pipes.h"
 
 namespace {
@@ -45,6 +49,17 @@ struct ReaderSetup {
     manager->broker.add(generator);
   }
   int stops() const { return manager->broker.stops.load(); }
+  // The trace of the test so far.
+  std::string trace() {
+    std::lock_guard<std::mutex> guard(traceLock);
+    return traceText;
+  }
+  std::mutex traceLock;
+  std::string traceText;
+  platform::ScopedDebugOutputCapture capture{[this](const std::string& text) {
+    std::lock_guard<std::mutex> guard(traceLock);
+    traceText += text;
+  }};
   // Messages posted so far: delivered ones and those still queued when the
   // loop stopped.
   std::size_t posted() { return recording->snapshot().size() + manager->broker.queuedCount(); }
@@ -200,6 +215,10 @@ TEST(TarnEventGeneratorTest, EveryWayTheStreamEndsStopsTheBrokerOnceAndPostsNoth
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(setup.posted(), c.posted);
     EXPECT_EQ(setup.stops(), 1);
+    // The trace says what ended the reading.
+    EXPECT_NE(setup.trace().find(c.closeAfter ? "ReadFile() failed" : "without the magic TARN"),
+              std::string::npos)
+        << setup.trace();
   }
 }
 
@@ -266,15 +285,133 @@ TEST(TarnEventGeneratorTest, InputWinsOverPipeAndIsNotClosedWhilePipeIsOpenedAnd
   platform::testing::unserveStream(base + L".status");
 }
 
-TEST(TarnEventGeneratorTest, TeardownWhileTheReaderIsBlockedInAReadIsClean) {
-  ReaderSetup setup("teardown");
+// Teardown of a reader that is blocked in a read, that is flooded with
+// records (its reads never block, so cancelling them does not reach it) and
+// that skips a 4 GiB record fed without pause: each ends at the stop request,
+// well inside the join bound, and posts nothing into the broker being freed.
+TEST(TarnEventGeneratorTest, TeardownEndsTheReaderWellInsideTheJoinBoundWhateverItIsDoing) {
+  enum class Feed { kNothing, kRecords, kEndlessRecord };
+  const struct {
+    const char* name;
+    Feed feed;
+  } cases[] = {
+      {"blocked in a read", Feed::kNothing},
+      {"flooded with records", Feed::kRecords},
+      {"skipping an endless record", Feed::kEndlessRecord},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReaderSetup setup("teardown");
+    ASSERT_TRUE(setup.pipe.ok());
+    std::atomic<bool> feeding{c.feed != Feed::kNothing};
+    std::atomic<bool> fed{c.feed == Feed::kNothing};
+    std::thread writer;
+    if (c.feed != Feed::kNothing) {
+      writer = std::thread([&] {
+        Bytes chunk;
+        if (c.feed == Feed::kRecords) {
+          for (int i = 0; i < 64; ++i) {
+            const Bytes record = tarn::encodeStatus(41000);
+            chunk.insert(chunk.end(), record.begin(), record.end());
+          }
+        } else {
+          write(setup.pipe.server, tarn::encodeHeader(1, 0, 0xFFFFFFFFu));
+          chunk.assign(4096, 0);
+        }
+        while (feeding.load() &&
+               platform::writeAll(setup.pipe.server, chunk.data(), chunk.size())) {
+        }
+        fed = true;
+      });
+    }
+    setup.generator->start();
+    if (c.feed == Feed::kRecords) {
+      ASSERT_TRUE(chantest::waitUntil([&] { return setup.manager->broker.queuedCount() > 0; }));
+    } else {
+      std::this_thread::sleep_for(100ms);  // into the read or the skip
+    }
+    EXPECT_FALSE(setup.generator->isFinished());
+    const auto begun = std::chrono::steady_clock::now();
+    auto teardown = std::async(std::launch::async, [&] { setup.manager.reset(); });
+    const bool ended = teardown.wait_for(20s) == std::future_status::ready;
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - begun);
+    // Releases a writer blocked on a full pipe: nothing reads it any more.
+    feeding = false;
+    std::uint8_t sink[4096];
+    while (!fed.load()) {
+      std::size_t got = 0;
+      if (platform::testing::bytesWaiting(setup.pipe.client) > 0) {
+        platform::readSome(setup.pipe.client, sink, sizeof sink, &got);
+      } else {
+        std::this_thread::sleep_for(1ms);
+      }
+    }
+    if (writer.joinable()) writer.join();
+    ASSERT_TRUE(ended);
+    EXPECT_LT(took.count(), vela::AbstractThread::kDefaultJoinTimeoutMs / 2);
+    EXPECT_EQ(setup.trace().find("did not end"), std::string::npos) << setup.trace();
+    EXPECT_NE(setup.trace().find("reading ended: stop requested"), std::string::npos)
+        << setup.trace();
+  }
+}
+
+// While the main thread is busy, OEM records pile up in the queue; their
+// blocks together stay within the cap. A record beyond it arrives without
+// its block, and once the queue has drained blocks are kept again.
+TEST(TarnEventGeneratorTest, QueuedOemBlocksStayWithinTheirCapAndEveryRecordArrives) {
+  ReaderSetup setup("oem-cap");
   ASSERT_TRUE(setup.pipe.ok());
+  const Bytes block(tarn::kMaxKeptPayload, 0x5A);
+  const Bytes record = tarn::encodeOemBlock(block.data(), block.size());
+  const std::size_t kept = quor::TarnEventGenerator::kMaxQueuedOemBytes / block.size();
+  const std::size_t queued = kept + 2;
+  std::thread writer([&] {
+    for (std::size_t i = 0; i < queued; ++i) write(setup.pipe.server, record);
+    chantest::waitUntil([&] { return setup.recording->snapshot().size() == queued; });
+    write(setup.pipe.server, record);
+    chantest::waitUntil([&] { return setup.recording->snapshot().size() == queued + 1; });
+    setup.pipe.closeServer();
+  });
   setup.generator->start();
-  std::this_thread::sleep_for(100ms);  // into the read of the first header
-  EXPECT_FALSE(setup.generator->isFinished());
-  auto teardown = std::async(std::launch::async, [&] { setup.manager.reset(); });
-  const bool ended = teardown.wait_for(20s) == std::future_status::ready;
-  ASSERT_TRUE(ended);
+  // The loop runs only once every record is queued.
+  EXPECT_TRUE(chantest::waitUntil([&] { return setup.manager->broker.queuedCount() == queued; }));
+  EXPECT_TRUE(chantest::runLoop(setup.manager->broker));
+  writer.join();
+  const std::vector<Seen> seen = setup.recording->snapshot();
+  ASSERT_EQ(seen.size(), queued + 1);
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(seen[i].code, 1);
+    const bool hasBlock = i < kept || i == queued;
+    EXPECT_EQ(seen[i].oemPointerSet, hasBlock);
+    EXPECT_EQ(seen[i].oemSize, hasBlock ? static_cast<std::int32_t>(block.size()) : 0);
+    if (hasBlock) {
+      EXPECT_EQ(seen[i].oem, block);
+    }
+  }
+  EXPECT_NE(setup.trace().find("OEM block of 1048576 bytes dropped"), std::string::npos);
+}
+
+// A reader whose read ends with memory exhausted: the stop must not depend
+// on allocating anything, or the program would never end.
+class OutOfMemoryReader : public quor::TarnEventGenerator {
+ public:
+  using TarnEventGenerator::TarnEventGenerator;
+  std::uint8_t* statusRead(std::uint8_t*, std::uint64_t) override {
+    const std::runtime_error error("no memory left");
+    chantest::failAllocationsOnThisThread(true);
+    throw error;
+  }
+};
+
+TEST(TarnEventGeneratorTest, AReadingEndedWithoutMemoryStillStopsTheBroker) {
+  TestManager manager;
+  auto params = chantest::parameters(manager.broker, {{"input", L"-1"}});
+  OutOfMemoryReader reader(params.get(), &manager);
+  EXPECT_NO_THROW(reader.run());
+  chantest::failAllocationsOnThisThread(false);
+  EXPECT_EQ(manager.broker.stops.load(), 1);
 }
 
 TEST(TarnEventGeneratorTest, ReserveBufferNeverGivesMoreThanOneMebibyte) {

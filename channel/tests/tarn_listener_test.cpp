@@ -41,6 +41,7 @@ TEST(TarnListenerTest, WritesOneRequestPerMessageAddressedToItAndNeverConsumes) 
   vela::Message otherSource(&quor::kTarnEventGeneratorClassId, 2, 0);
   otherSource.getProperties()->setInt("subcode", 3);
   vela::Message lookalike(&quor::kTimerEventGeneratorClassId, 1, 0);
+  vela::Message noSource(nullptr, 1, 0);
 
   EXPECT_FALSE(listener.receive(&noSubcode));
   EXPECT_EQ(drain(pipe.server), tarn::encodeRequest(1, 0));
@@ -50,6 +51,7 @@ TEST(TarnListenerTest, WritesOneRequestPerMessageAddressedToItAndNeverConsumes) 
   EXPECT_EQ(drain(pipe.server), tarn::encodeRequest(0xFFFFFFFBu, 0));
   EXPECT_FALSE(listener.receive(&otherSource));
   EXPECT_FALSE(listener.receive(&lookalike));
+  EXPECT_FALSE(listener.receive(&noSource));
   EXPECT_EQ(drain(pipe.server), Bytes{});
 }
 

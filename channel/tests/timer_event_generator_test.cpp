@@ -61,4 +61,18 @@ TEST(TimerEventGeneratorTest, TicksAreSimpleMessagesFromItsClassIdAndEndWithTheB
   EXPECT_TRUE(timer->isFinished());
 }
 
+// A timer sleeping through a long interval ends at once when asked: its join
+// is bounded by 5 s, the interval is a minute.
+TEST(TimerEventGeneratorTest, JoiningTheThreadDoesNotWaitForTheInterval) {
+  TestManager manager;
+  auto params = chantest::parameters(manager.broker, {{"interval", L"60000"}});
+  quor::TimerEventGenerator timer(params.get(), &manager);
+  ASSERT_EQ(timer.interval(), 60000u);
+  timer.start();
+  platform::sleepMilliseconds(50);  // into its sleep
+  EXPECT_FALSE(timer.isFinished());
+  EXPECT_TRUE(timer.stopAndJoin());
+  EXPECT_TRUE(timer.isFinished());
+}
+
 }  // namespace

@@ -389,14 +389,22 @@ bool NullProperty::isNull() const {
 // ---------------------------------------------------------------------------
 // OpaqueProperty
 
+// Zero bytes after every block, not counted in its size: a block of kind
+// String or WString, which need not hold a terminator of its own, read as a
+// zero-terminated text (by toString, toInt or a holder's text getters) ends
+// there at the latest. Two wide characters' worth, so that a wide text whose
+// size is not a whole number of characters still meets a whole zero one.
+constexpr std::size_t kBlockTerminator = 2 * sizeof(wchar_t);
+
 OpaqueProperty::OpaqueProperty(std::int32_t kind, const void* bytes, std::uint64_t size) noexcept
-    : Property(kind, zeroWord()), size_(size) {
+    : Property(kind, zeroWord()), size_(0) {
   if (size == 0) return;
   unsigned char* block = nullptr;
   if (size <= kMaxAllocation) {
-    block = new (std::nothrow) unsigned char[static_cast<std::size_t>(size)];
+    block = new (std::nothrow) unsigned char[static_cast<std::size_t>(size) + kBlockTerminator];
   }
   if (!block) {
+    // No block: the property reads as an empty one, size 0.
     traceAllocationFailure("block bytes", size);
     return;
   }
@@ -407,7 +415,9 @@ OpaqueProperty::OpaqueProperty(std::int32_t kind, const void* bytes, std::uint64
   } else {
     std::memset(block, 0, static_cast<std::size_t>(size));
   }
+  std::memset(block + size, 0, kBlockTerminator);
   value_.ptr = block;
+  size_ = size;
 }
 
 OpaqueProperty::~OpaqueProperty() {

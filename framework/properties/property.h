@@ -198,7 +198,11 @@ class NullProperty : public Property {
 };
 
 // A property owning a private copy of a byte block; the value word points to
-// the copy, or is null when the size is 0 (or the copy could not be made).
+// the copy, or is null when the size is 0. A block that cannot be allocated
+// leaves the value word null and the size 0. Whatever its kind, the copy is
+// followed by zero bytes that its size does not count, so that a block of
+// kind String or WString without a terminator of its own is never read
+// beyond its end as a text.
 class OpaqueProperty : public Property {
  public:
   static OpaqueProperty* newOpaque(std::int32_t kind, const void* bytes, std::uint64_t size);

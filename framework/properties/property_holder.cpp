@@ -299,16 +299,22 @@ void* PropertyHolder::getData(const wchar_t* key, std::uint64_t& size, void* def
   return reinterpret_cast<void*>(static_cast<std::uintptr_t>(property->getValue()));
 }
 
+// A text whose copy could not be allocated (a null value word) answers the
+// default, as a missing one does.
 const char* PropertyHolder::getString(const wchar_t* key, const char* defaultValue) const {
   const IProperty* property = getProperty(key);
   if (property->getType() != String) return defaultValue;
-  return reinterpret_cast<const char*>(static_cast<std::uintptr_t>(property->getValue()));
+  const auto* text =
+      reinterpret_cast<const char*>(static_cast<std::uintptr_t>(property->getValue()));
+  return text ? text : defaultValue;
 }
 
 const wchar_t* PropertyHolder::getWString(const wchar_t* key, const wchar_t* defaultValue) const {
   const IProperty* property = getProperty(key);
   if (property->getType() != WString) return defaultValue;
-  return reinterpret_cast<const wchar_t*>(static_cast<std::uintptr_t>(property->getValue()));
+  const auto* text =
+      reinterpret_cast<const wchar_t*>(static_cast<std::uintptr_t>(property->getValue()));
+  return text ? text : defaultValue;
 }
 
 }  // namespace vela

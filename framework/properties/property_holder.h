@@ -59,7 +59,7 @@ class IPropertyHolder {
   virtual void* getPointer(const wchar_t* key, void* defaultValue) const = 0;
   virtual void* getPointer(const char* key, void* defaultValue) const = 0;
   // The stored text if the property's kind is 2 (3 for the wide form), else
-  // the default.
+  // the default; the default too when the text could not be allocated.
   virtual const char* getString(const wchar_t* key, const char* defaultValue) const = 0;
   virtual const char* getString(const char* key, const char* defaultValue) const = 0;
   virtual const wchar_t* getWString(const wchar_t* key, const wchar_t* defaultValue) const = 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -88,6 +89,47 @@ TEST_F(EventBrokerTest, StopFromInsideReceiveLeavesTheRestOfTheQueueUndelivered)
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].code, 0);
   EXPECT_EQ(broker().queuedCount(), 2u);
+}
+
+// A burst is delivered back to back: one message per pass, and no pump step
+// (a window message, or the idle sleep) until the queue is empty.
+TEST_F(EventBrokerTest, ABurstIsDeliveredOneMessagePerPassWithoutAPumpStepBetween) {
+  constexpr int kBurst = 50;
+  RecordingListener* a = addListener("a");
+  int wrongQueue = 0, pumpsWithQueue = 0;
+  a->onReceive = [&](vela::IMessage* m) {
+    if (broker().queuedCount() != static_cast<std::size_t>(kBurst - 1 - m->getCode())) ++wrongQueue;
+  };
+  for (int code = 0; code < kBurst; ++code) broker().post(&kTopic, code, 0, false);
+  manager.onPump = [&] {
+    if (broker().queuedCount() > 0) {
+      ++pumpsWithQueue;
+    } else {
+      broker().stop(nullptr, false);
+    }
+  };
+  runLoop();
+  EXPECT_EQ(log.size(), static_cast<std::size_t>(kBurst));
+  EXPECT_EQ(wrongQueue, 0);
+  EXPECT_EQ(pumpsWithQueue, 0);
+}
+
+// Without a manager to pump, a quiet pass still pauses instead of spinning.
+TEST(EventBrokerIdleTest, WithoutAManagerAQuietPassSleeps) {
+  quor::EventBroker broker(nullptr);
+  int reads = 0;
+  // The clock is read once as the loop starts and once per quiet pass.
+  broker.setClock([&] {
+    if (++reads == 3) broker.stop(nullptr, false);
+    return platform::LocalTime{};
+  });
+  const auto begun = std::chrono::steady_clock::now();
+  ASSERT_TRUE(runWithDeadline(broker, 20s, [&] { broker.run(); }));
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - begun);
+  EXPECT_EQ(reads, 3);
+  // Two quiet passes of 100 ms each, with room for a coarse timer.
+  EXPECT_GE(took.count(), 150);
 }
 
 // --- listeners that change the broker while being called ---------------
@@ -249,6 +291,78 @@ TEST_F(EventBrokerTest, RemovedComponentsPendingThreadIsNotStartedLater) {
   EXPECT_EQ(runs.load(), 0);
 }
 
+// A generator's constructor asks for a start; one that is deleted before it
+// is added must leave no trace on the broker's lists (the next quiet pass
+// would start a freed object), and one that outlives the broker must not
+// report to it.
+TEST_F(EventBrokerTest, AGeneratorThatIsNeverAddedIsNeverStartedNorReportsToAGoneBroker) {
+  std::atomic<int> runs{0};
+  const auto body = [&](FunctionGenerator&) {
+    ++runs;
+    return 0u;
+  };
+  vela::PropertyHolder parameters;
+  fwtest::setThreadControl(parameters, &broker());
+  auto* deleted = new FunctionGenerator(&parameters, &manager, body);
+  deleted->requestStart();
+  delete deleted;
+  int passes = 0;
+  manager.onPump = [&] {
+    if (++passes == 3) broker().stop(nullptr, false);
+  };
+  runLoop();
+  EXPECT_EQ(runs.load(), 0);
+
+  std::unique_ptr<FunctionGenerator> kept;
+  {
+    FastManager other;
+    vela::PropertyHolder otherParameters;
+    fwtest::setThreadControl(otherParameters, other.getEventBroker());
+    kept = std::make_unique<FunctionGenerator>(&otherParameters, &other, body);
+    kept->requestStart();
+  }
+  kept.reset();  // after its broker: nothing may reach the freed broker
+  EXPECT_EQ(runs.load(), 0);
+}
+
+TEST_F(EventBrokerTest, RemovingARunningGeneratorWithTheDeleteFlagStopsJoinsAndDeletesIt) {
+  struct Tracked : FunctionGenerator {
+    using FunctionGenerator::FunctionGenerator;
+    ~Tracked() override {
+      stopAndJoin();
+      *gone = true;
+    }
+    bool* gone = nullptr;
+  };
+  vela::PropertyHolder parameters;
+  fwtest::setThreadControl(parameters, &broker());
+  std::atomic<bool> running{false}, ended{false};
+  bool gone = false;
+  auto* generator = new Tracked(&parameters, &manager, [&](FunctionGenerator& self) {
+    running = true;
+    while (!self.waitForStop(60000)) {
+    }
+    ended = true;
+    return 0u;
+  });
+  generator->gone = &gone;
+  ASSERT_TRUE(broker().add(generator));
+  bool removed = false;
+  manager.onPump = [&] {
+    if (running.load() && !removed) {
+      removed = true;
+      EXPECT_TRUE(broker().remove(generator, true));
+      // Joined before it was deleted, without waiting for its minute.
+      EXPECT_TRUE(ended.load());
+      EXPECT_TRUE(gone);
+      broker().stop(nullptr, false);
+    }
+    platform::sleepMilliseconds(1);
+  };
+  runLoop();
+  EXPECT_TRUE(removed);
+}
+
 // --- many producers ----------------------------------------------------
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -397,6 +511,25 @@ TEST_F(HeartbeatTest, QueuedMessageResetsTheIdleCount) {
     if (s.subcode == 255) statuses.push_back(s.status);
   }
   EXPECT_EQ(statuses, (std::vector<int>{1, 2, 1}));
+}
+
+// --- teardown ----------------------------------------------------------
+
+// A listener's destructor that delivers a message while the broker deletes
+// its components must not reach the listeners deleted before it.
+TEST(EventBrokerTeardownTest, NoDeliveryReachesAListenerDeletedWithTheBroker) {
+  std::vector<Seen> log;
+  auto manager = std::make_unique<FastManager>();
+  quor::EventBroker* broker = manager->getEventBroker();
+  ASSERT_TRUE(broker->add(new RecordingListener("first", &log)));
+  auto* second = new RecordingListener("second", &log);
+  ASSERT_TRUE(broker->add(second));
+  second->onDestroy = [broker] {
+    vela::SimpleMessage last(&kTopic, 9, 0);
+    broker->dispatch(&last);
+  };
+  manager.reset();
+  EXPECT_TRUE(log.empty()) << log.size() << " deliveries during teardown";
 }
 
 }  // namespace

@@ -167,17 +167,14 @@ TEST_F(CreationTest, FourClassesAreRegisteredUnderTheirIds) {
   EXPECT_TRUE(db->exists(L"/Makers/" + quor::classIdWideText(quor::kTarnListenerClassId)));
 }
 
-TEST(BuiltInMakerTest, MakerSetBeforehandIsRegisteredByEveryNewManager) {
-  quor::setBuiltInMaker(quor::kTimerEventGeneratorClassId, &quor::makeDebugListener);
-  {
-    std::unique_ptr<quor::IInstanceManager> manager(
-        NewInstanceManager("version=1.0.0.0", 0, nullptr));
-    ASSERT_NE(manager, nullptr);
-    EXPECT_TRUE(manager->createComponent("TimerEventGenerator", "interval=10"));
-  }
-  quor::setBuiltInMaker(quor::kTimerEventGeneratorClassId, nullptr);
-  quor::InstanceManager manager;
-  EXPECT_FALSE(manager.createComponent("TimerEventGenerator", ""));
+TEST(ComponentMakersTest, MakersGivenToTheManagerAreRegisteredAndMissingOnesCreateNothing) {
+  quor::ComponentMakers makers;
+  makers.timerEventGenerator = &quor::makeDebugListener;
+  quor::InstanceManager manager(makers);
+  EXPECT_TRUE(manager.createComponent("TimerEventGenerator", "interval=10"));
+  EXPECT_TRUE(manager.createComponent("DebugListener", ""));
+  EXPECT_FALSE(manager.createComponent("TarnEventGenerator", ""));
+  EXPECT_FALSE(manager.createComponent("TarnListener", ""));
 }
 
 // --- modules -------------------------------------------------------------

@@ -223,6 +223,14 @@ TEST(TeardownTest, ComponentWhoseThreadWillNotEndIsLeftAliveNotFreedUnderIt) {
   {
     std::lock_guard<std::mutex> guard(traceLock);
     EXPECT_NE(trace.find("left alive"), std::string::npos) << trace;
+    // Joined once: the loop gave it up, and neither the manager's nor the
+    // broker's destructor waited for it again.
+    std::size_t joins = 0;
+    for (std::size_t at = trace.find("did not end within"); at != std::string::npos;
+         at = trace.find("did not end within", at + 1)) {
+      ++joins;
+    }
+    EXPECT_EQ(joins, 1u) << trace;
   }
   // The component survived its broker (which took itself off the thread's
   // listeners); once its thread ends it can go.

@@ -349,8 +349,17 @@ TEST_F(StringMapperTest, ForcedLanguageFileWins) {
   EXPECT_EQ(0, mapper.readForcedLanguage());
   EXPECT_EQ("en", loadedLanguage());  // the preferred list decides again
 
+  // Without the program's folder (GetModuleFileNameA failed or reached its
+  // limit) there is no forced file, even in the current folder.
+  dir_.write("forceLang.xml", "<forceLang><langId>0x0407</langId></forceLang>");
+  char previous[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryA(dir_.path().c_str()));
   platform_.program.clear();
   EXPECT_EQ(0, mapper.readForcedLanguage());
+  platform_.program = "monitor.exe";
+  EXPECT_EQ(0, mapper.readForcedLanguage());
+  SetCurrentDirectoryA(previous);
 }
 
 TEST_F(StringMapperTest, FirstPreferredLanguageIsReadAsHexadecimal) {
@@ -478,6 +487,52 @@ TEST_F(StringMapperTest, BrokenDataLeavesTheMapperEmptyWithoutThrowing) {
   EXPECT_EQ("", mapper.getText(7198));
 }
 
+// Language files are files anyone can drop beside the program: a map or a
+// strings file whose document type declares entities (one that reads a
+// local file into a dialog text, one that expands without end) is refused,
+// and the mapper answers nothing, so that the dialog shows its own texts.
+TEST_F(StringMapperTest, FilesWhoseDocumentTypeDeclaresEntitiesAreRefused) {
+  const std::string secret = dir_.write("secret.txt", "password");
+  const std::string internal = "<!DOCTYPE strings [<!ENTITY name \"injected\">]>";
+  const std::string external =
+      "<!DOCTYPE strings [<!ENTITY name SYSTEM \"file:///" + secret + "\">]>";
+  std::string laughs = "<!DOCTYPE strings [<!ENTITY a \"ha\">";
+  for (char level = 'b'; level <= 'j'; ++level) {
+    const std::string previous(1, static_cast<char>(level - 1));
+    laughs += std::string("<!ENTITY ") + level + " \"";
+    for (int i = 0; i < 10; ++i) laughs += "&" + previous + ";";
+    laughs += "\">";
+  }
+  laughs += "]>";
+  const struct {
+    const char* name;
+    std::string doctype;
+    const char* reference;
+  } cases[] = {
+      {"internal entity", internal, "&name;"},
+      {"local file", external, "&name;"},
+      {"billion laughs", laughs, "&j;"},
+  };
+  dir_.write("map.xml", languageMap(language("<primaryLangId>0</primaryLangId>")));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    dir_.write("strings.xml", "<?xml version=\"1.0\"?>" + c.doctype + "<strings>" +
+                                  entry("1", c.reference) + entry("2", "plain") + "</strings>");
+    TestMapper mapper(platform_);
+    mapper.load(dir_.path(), "map.xml");
+    EXPECT_EQ("", mapper.getText(1));
+    EXPECT_EQ("", mapper.getText(2));
+    EXPECT_EQ("", mapper.stringsPath());
+  }
+  // The same in a language map: no language at all.
+  dir_.write("evil.xml", "<?xml version=\"1.0\"?>" + internal +
+                             "<languages><language><abbr>&name;</abbr>"
+                             "<primaryLangId>0</primaryLangId></language></languages>");
+  TestMapper mapper(platform_);
+  EXPECT_FALSE(mapper.readLanguageMap(dir_.path(), "evil.xml"));
+  EXPECT_TRUE(mapper.languages().empty());
+}
+
 // The data the build copies beside the program: every language gives its
 // texts, including leading blanks and line breaks.
 TEST(InstalledLanguageData, EveryLanguageGivesItsTexts) {
@@ -566,6 +621,45 @@ TEST(ProcessCodePage, StringsFileTextsMatchStringTableTexts) {
 }  // namespace
 
 namespace {
+
+// A program installed in a folder whose name has letters beyond ASCII, in
+// the process code page (C:\Programme\Überwachung under 1252, a Chinese name
+// under 936): the program's path comes in that code page, and the maps, the
+// strings files and the forced-language file are all found from it.
+TEST(ProcessCodePage, AProgramFolderWithNonAsciiLettersKeepsItsTranslations) {
+  const std::wstring leaf =
+      GetACP() == 936 ? L"\u76d1\u89c6\u7a0b\u5e8f" : L"Programme\\\u00dcberwachung";
+  const std::string ansiLeaf = platform::wideToAnsi(leaf);
+  if (platform::ansiToWide(ansiLeaf) != leaf) {
+    GTEST_SKIP() << "code page " << GetACP() << " cannot spell the folder's name";
+  }
+  TempDir dir;
+  const std::string folder = dir.folder(ansiLeaf);
+  for (const char* file : {"qmx_Kestrel_DialogLangMap.xml", "qmx_Kestrel_ErrorLangMap.xml",
+                           "de\\strings.xml", "fr\\strings.xml", "zh-CN\\strings.xml"}) {
+    dir.copy(testProgramFolder() + "\\" + file, ansiLeaf + "\\" + file);
+  }
+  FakePlatform platform;
+  platform.program = folder + "\\qmxMeadowMonitor.exe";
+  platform.setAll(0x0407);
+  {
+    SCOPED_TRACE("the user's language");
+    StringMapper mapper(platform);
+    mapper.load(folder, "qmx_Kestrel_DialogLangMap.xml");
+    EXPECT_EQ(0x0407u, mapper.currentLanguage().langId);
+    EXPECT_EQ(folder + "\\de\\strings.xml", mapper.stringsPath());
+    EXPECT_EQ("Bereit", mapper.getText(7198));
+  }
+  {
+    SCOPED_TRACE("a forced language");
+    dir.write(ansiLeaf + "\\forceLang.xml", "<forceLang><langId>0x0804</langId></forceLang>");
+    StringMapper mapper(platform);
+    mapper.load(folder, "qmx_Kestrel_ErrorLangMap.xml");
+    EXPECT_EQ(0x0804u, mapper.currentLanguage().langId);
+    EXPECT_EQ(folder + "\\zh-CN\\strings.xml", mapper.stringsPath());
+    EXPECT_EQ(platform::wideToAnsi(L"\u5c31\u7eea"), mapper.getText(7198));
+  }
+}
 
 // The running system's answers under the locale of the run choose the
 // matching installed language.

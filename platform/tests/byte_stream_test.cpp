@@ -112,6 +112,33 @@ TEST(ByteStreamTest, AFileAtItsEndEndsTheReadInsteadOfSpinning) {
   if (!ended) std::_Exit(1);  // the reader spins; nothing can stop it
 }
 
+#ifdef _WIN32
+// A pipe handed over as a handle number may be read in message mode: a read
+// shorter than the message fails with ERROR_MORE_DATA although its bytes
+// arrived, and the next read goes on with the rest.
+TEST(ByteStreamTest, AMessageLongerThanTheReadArrivesInPieces) {
+  const std::wstring name = platform::testing::uniquePipeBase("message");
+  HANDLE server = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
+                                   4096, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  HANDLE client = CreateFileW(name.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(client, INVALID_HANDLE_VALUE);
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  ASSERT_TRUE(SetNamedPipeHandleState(client, &mode, nullptr, nullptr));
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(server, "TARN0123456789abcdef", 20, &written, nullptr));
+  const auto stream = reinterpret_cast<StreamHandle>(client);
+  char header[16], payload[4];
+  EXPECT_TRUE(platform::readExactly(stream, header, sizeof header));
+  EXPECT_TRUE(platform::readExactly(stream, payload, sizeof payload));
+  EXPECT_EQ(std::string(payload, 4), "cdef");
+  CloseHandle(client);
+  CloseHandle(server);
+}
+#endif
+
 struct BlockedReader {
   StreamHandle handle;
   std::atomic<bool> entered{false};

@@ -37,7 +37,12 @@ void closeStream(StreamHandle handle) {
 bool readSome(StreamHandle handle, void* destination, std::size_t count, std::size_t* got) {
   *got = 0;
   DWORD read = 0;
-  if (!ReadFile(toHandle(handle), destination, clampCount(count), &read, nullptr)) return false;
+  // On a pipe read in message mode, ERROR_MORE_DATA says that the bytes
+  // arrived and the rest of the message follows with the next read.
+  if (!ReadFile(toHandle(handle), destination, clampCount(count), &read, nullptr) &&
+      GetLastError() != ERROR_MORE_DATA) {
+    return false;
+  }
   // A pipe may complete a read with no bytes (a zero-length write) and the
   // next read waits for more; a file at its end answers every read with no
   // bytes at once, so asking again would spin forever.

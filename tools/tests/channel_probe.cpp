@@ -49,7 +49,6 @@ class EchoListener : public quor::AbstractListener {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  quor::registerChannelMakers();
   std::unique_ptr<quor::IInstanceManager> manager(
       NewInstanceManager("version=1.0.0.0", 0, nullptr));
   if (!manager) return -1;

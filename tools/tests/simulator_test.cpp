@@ -418,7 +418,8 @@ TEST(SimulatorTest, TheChannelComponentsReadMessagesWhateverTheReadMode) {
   const struct {
     const wchar_t* options;
     const char* name;
-  } modes[] = {{L"--message-mode", "probe-messages"}};
+  } modes[] = {{L"--message-mode", "probe-messages"},
+               {L"--message-mode --handles", "probe-message-handles"}};
   for (const auto& mode : modes) {
     SCOPED_TRACE(mode.name);
     const std::wstring go = L"sim-test-" + platform::utf8ToWide(mode.name) + L"-" +

@@ -302,6 +302,45 @@ TEST(MsXmlNodeDocument, FailedLoadsThrowAndLeaveNothingBehind) {
   existing->Release();
 }
 
+// A file beside the program may come from anyone: a document type that
+// declares entities (which could pull a local file into a text, or expand
+// without end) is refused before the DOM sees it, whatever the DOM would do.
+TEST(MsXmlNodeDocument, DocumentTypesThatDeclareEntitiesAreRefused) {
+  TempFiles files;
+  const std::string secret = files.write("secret.txt", "password");
+  std::string utf16;
+  for (char c : std::string("<!DOCTYPE r [<!ENTITY x \"y\">]><r>&x;</r>")) {
+    utf16.push_back(c);
+    utf16.push_back('\0');
+  }
+  const struct {
+    const char* name;
+    std::string content;
+  } refused[] = {
+      {"internal.xml", "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x \"injected\">]><r>&x;</r>"},
+      {"external.xml", "<!DOCTYPE r [<!ENTITY s SYSTEM \"file:///" + secret + "\">]><r>&s;</r>"},
+      {"parameter.xml", "<!DOCTYPE r [<!ENTITY % p \"<!ENTITY q 'z'>\"> %p;]><r>&q;</r>"},
+      {"utf16.xml", std::string("\xFF\xFE", 2) + utf16},
+      // The markers straddle the pieces the file is read in.
+      {"long.xml", "<!--" + std::string(65530, '-') + "--><!DOCTYPE r [" + std::string(65531, ' ') +
+                       "<!ENTITY x \"y\">]><r>&x;</r>"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.name);
+    try {
+      delete MsXmlNode::FromFile(files.write(c.name, c.content));
+      ADD_FAILURE() << "loaded";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ("[MsXmlNode] FromFile - refused: the document type declares entities", e.what());
+    }
+  }
+  // Entities in a comment or a text, without a document type, are only text.
+  Node plain(MsXmlNode::FromFile(
+      files.write("plain.xml", "<r><!-- <!ENTITY x \"y\"> --><t>&lt;!ENTITY</t></r>")));
+  Text text(Node(plain->selectSingleNode("//t"))->getText());
+  EXPECT_EQ("<!ENTITY", *text);
+}
+
 // Counts how many of its kind are alive.
 struct Tracked {
   static inline int alive = 0;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,6 +88,30 @@ TEST(HolderTypedAccess, GetDataDistinguishesPointersFromBlocks) {
   int fallback = 0;
   EXPECT_EQ(holder.getData("o", size, &fallback), &fallback);
   EXPECT_EQ(size, 3u);
+}
+
+// Texts that are not what their kind promises: an opaque block of kind
+// String or WString (no terminator of its own) is read only within its size;
+// a text or block that could not be allocated answers the default, size 0.
+TEST(HolderTypedAccess, OddTextsAnswerWithinTheirBlockOrTheDefault) {
+  PropertyHolder holder;
+  ASSERT_TRUE(holder.adoptProperty(L"block", OpaqueProperty::newOpaque(String, "abc", 3)));
+  EXPECT_STREQ(holder.getString("block", "dflt"), "abc");
+  EXPECT_EQ(holder.getInt("block", 7), 0);
+  const wchar_t wide[] = {L'x', L'y'};
+  ASSERT_TRUE(
+      holder.adoptProperty(L"wblock", OpaqueProperty::newOpaque(WString, wide, sizeof wide)));
+  EXPECT_STREQ(holder.getWString("wblock", L"dflt"), L"xy");
+
+  const std::size_t huge = std::numeric_limits<std::size_t>::max() / 2;
+  ASSERT_TRUE(holder.adoptProperty(L"lost", Property::newString("abc", huge)));
+  EXPECT_STREQ(holder.getString("lost", "dflt"), "dflt");
+  ASSERT_TRUE(holder.adoptProperty(L"wlost", Property::newWString(L"abc", huge)));
+  EXPECT_STREQ(holder.getWString("wlost", L"dflt"), L"dflt");
+  ASSERT_TRUE(holder.setData("dlost", nullptr, ~0ull));
+  std::uint64_t size = 99;
+  EXPECT_EQ(holder.getData("dlost", size, nullptr), nullptr);
+  EXPECT_EQ(size, 0u);
 }
 
 TEST(HolderIdentifiers, SetKeepsTheIdentifierAdoptRenews) {

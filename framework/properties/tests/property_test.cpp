@@ -219,8 +219,9 @@ TEST(PropertyClasses, EmptyAndUnallocatableValues) {
   EXPECT_EQ(block[0] + block[1] + block[2], 0);
 
   // Lengths that cannot be allocated leave a null value word and keep the
-  // kind (and an opaque property's requested size) instead of overflowing;
-  // the trace tells why the value reads as empty.
+  // kind instead of overflowing; an opaque property then reports size 0, not
+  // a size its null block does not have. The trace tells why the value
+  // reads as empty.
   std::string trace;
   platform::ScopedDebugOutputCapture capture([&](const std::string& text) { trace += text; });
   Owned hugeText(Property::newString("abc", std::numeric_limits<std::size_t>::max()));
@@ -230,12 +231,29 @@ TEST(PropertyClasses, EmptyAndUnallocatableValues) {
   EXPECT_EQ(hugeText->toInt(), 0);
   Owned hugeBlock(OpaqueProperty::newOpaque(Pointer, "abc", ~0ull));
   EXPECT_EQ(hugeBlock->getValue(), 0u);
-  EXPECT_EQ(hugeBlock->getSize(), ~0ull);
+  EXPECT_EQ(hugeBlock->getSize(), 0u);
   EXPECT_NE(trace.find("text characters"), std::string::npos) << trace;
   EXPECT_NE(trace.find("block bytes"), std::string::npos) << trace;
 
   Owned nullText(Property::newString(nullptr));
   EXPECT_EQ(nullText->toString(), withNul(""));
+}
+
+// A block of kind String or WString carries no terminator of its own: every
+// reading of it as a text stays within the block (ASan checks the reads).
+TEST(PropertyClasses, OpaqueTextBlocksAreReadOnlyWithinTheirSize) {
+  Owned narrow(OpaqueProperty::newOpaque(String, "123", 3));
+  EXPECT_EQ(narrow->toString(), withNul("123"));
+  EXPECT_EQ(narrow->toInt(), 123);
+  const wchar_t wide[] = {L'4', L'2'};
+  Owned wideBlock(OpaqueProperty::newOpaque(WString, wide, sizeof wide));
+  EXPECT_EQ(wideBlock->toString(), withNul("42"));
+  EXPECT_EQ(wideBlock->toInt(), 42);
+  // A wide block cut inside its last character.
+  Owned cut(OpaqueProperty::newOpaque(WString, wide, sizeof wide - 1));
+  EXPECT_EQ(cut->toString().substr(0, 1), "4");
+  Owned clone(cloneProperty(*narrow));
+  EXPECT_EQ(clone->toString(), withNul("123"));
 }
 
 TEST(PropertyCloning, ClonesOwnTheirTexts) {
