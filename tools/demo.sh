@@ -2,7 +2,7 @@
 # The monitor's main job, for a newcomer: builds the program and the
 # port-monitor simulator, then plays a print job (tools/jobs/demo.job) through
 # the simulator under Wine and acts as the user: an out-of-paper alert, ready
-# again, a low-ink alert and its details ("more..."), an error that stays
+# again, instructions with a picture of the printer, a low-ink alert and its details ("more..."), an error that stays
 # after the end of the job, the user closing it, the monitor exiting.
 #
 #   tools/demo.sh                       (what `make demo` runs)
@@ -62,6 +62,9 @@ else
 fi
 # A snooze left in this prefix would hide the low-ink alert.
 wine reg delete 'HKCU\Software\KRT\SM' /f >/dev/null 2>&1
+# The desktop settings count from the next server on.
+wineserver -k 2>/dev/null
+wineserver -w
 wineserver -p
 
 probe() { wine "$bin/tools/monitor_probe.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
@@ -76,7 +79,8 @@ show() {
     shot=$((shot + 1))
     local file
     file=$(printf '%s/%02d-%s.png' "$out" "$shot" "$name")
-    import -display "$DISPLAY" -window root "$file" 2>/dev/null &&
+    # The virtual desktop fills the top-left 1024x768 of the screen.
+    import -display "$DISPLAY" -window root -crop 1024x768+0+0 +repage "$file" 2>/dev/null &&
       echo "    picture: ${file#"$root"/}"
   fi
 }
@@ -96,6 +100,10 @@ probe signal demo-paper-out
 step "paper loaded: the printer is ready again and the alert goes"
 probe wait none || fail "the alert stayed"
 show ready
+step "the page must go through the manual feed tray: instructions with a picture"
+if probe wait 504; then show manual-feed; else fail "no instructions"; fi
+probe signal demo-manual-feed
+probe wait none || fail "the instructions stayed"
 step "black ink runs low"
 if probe wait 501; then show low-ink; else fail "no low-ink alert"; fi
 step "the user asks for more..."
