@@ -347,10 +347,11 @@ bool parseLine(const std::vector<Word>& words, std::uint64_t budget, Action* act
       return false;
     }
     action->kind = event ? Action::Kind::kWaitEvent : Action::Kind::kWaitFile;
-  } else if (keyword == "close" || keyword == "cut" || keyword == "close-requests" ||
-             keyword == "ignore-requests") {
+  } else if (keyword == "flush" || keyword == "close" || keyword == "cut" ||
+             keyword == "close-requests" || keyword == "ignore-requests") {
     if (!expectCount(words, 1, keyword.c_str(), error)) return false;
-    action->kind = keyword == "close"            ? Action::Kind::kClose
+    action->kind = keyword == "flush"            ? Action::Kind::kFlush
+                   : keyword == "close"          ? Action::Kind::kClose
                    : keyword == "cut"            ? Action::Kind::kCut
                    : keyword == "close-requests" ? Action::Kind::kCloseRequests
                                                  : Action::Kind::kIgnoreRequests;

@@ -18,6 +18,7 @@
 //   pause MILLISECONDS            waits
 //   wait-event NAME MILLISECONDS  waits until the named event is set, or gives up
 //   wait-file PATH MILLISECONDS   waits until the file exists, or gives up
+//   flush                         waits until the monitor has read what was written
 //   close                         closes the status stream once it is read
 //   cut                           disconnects the status stream at once
 //   close-requests                closes the request stream
@@ -43,6 +44,7 @@ struct Action {
     kPause,
     kWaitEvent,
     kWaitFile,
+    kFlush,
     kClose,
     kCut,
     kCloseRequests,

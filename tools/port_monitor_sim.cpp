@@ -515,6 +515,16 @@ void Player::playScript() {
       case Kind::kWaitFile:
         if (!waitForFile(action, where + " " + action.target)) return;
         break;
+      case Kind::kFlush:
+        // Returns once the monitor has read everything written so far (or
+        // the simulator stops and disconnects the stream).
+        if (!FlushFileBuffers(status_->get())) {
+          if (!stopping()) log_->line(where + ": status stream broken, script ends");
+          return;
+        }
+        if (stopping()) return;
+        log_->line(where + ": read by the monitor");
+        break;
       case Kind::kClose:
         // Returns once the monitor has read everything (or the simulator
         // stops and disconnects the stream).

@@ -163,8 +163,9 @@ TEST(JobScriptTest, WaitsCutsEmptyWritesAndRequestActionsKeepTheirTargets) {
       "empty-write\n"
       "ignore-requests\n"
       "close-requests\n"
-      "cut\n");
-  ASSERT_EQ(actions.size(), 6u);
+      "cut\n"
+      "flush\n");
+  ASSERT_EQ(actions.size(), 7u);
   EXPECT_EQ(actions[0].kind, Action::Kind::kWaitEvent);
   EXPECT_EQ(actions[0].target, "Local\\sim go");
   EXPECT_EQ(actions[0].milliseconds, 5000u);
@@ -176,6 +177,8 @@ TEST(JobScriptTest, WaitsCutsEmptyWritesAndRequestActionsKeepTheirTargets) {
   EXPECT_EQ(actions[3].kind, Action::Kind::kIgnoreRequests);
   EXPECT_EQ(actions[4].kind, Action::Kind::kCloseRequests);
   EXPECT_EQ(actions[5].kind, Action::Kind::kCut);
+  EXPECT_EQ(actions[6].kind, Action::Kind::kFlush);
+  EXPECT_TRUE(actions[6].bytes.empty());
 }
 
 TEST(JobScriptTest, ALineBeyondTheByteLimitIsRefusedBeforeItIsBuilt) {

@@ -341,6 +341,22 @@ TEST(SimulatorTest, CloseLetsTheMonitorReadCutDiscardsAndAnEmptyWriteIsAnEmptyRe
     EXPECT_EQ(got, 0u);
   }
   {
+    // What a port monitor that crashes right after its last write does to a
+    // monitor that has read everything: the next read fails.
+    SCOPED_TRACE("flush, then cut");
+    Simulator simulator("event 1003\nflush\ncut\n", L"--timeout 20000", "hand-flush", nullptr);
+    HandMonitor monitor(simulator);
+    ASSERT_TRUE(monitor.connected());
+    ASSERT_TRUE(simulator.waitForLog("line 1: event (20 bytes)"));
+    Sleep(300);
+    EXPECT_EQ(simulator.log().find("line 2: flush"), std::string::npos) << "flushed before read";
+    ASSERT_TRUE(ReadFile(monitor.status, buffer, sizeof buffer, &got, nullptr));
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + got), record);
+    EXPECT_TRUE(simulator.waitForLog("line 2: flush: read by the monitor"));
+    EXPECT_TRUE(simulator.waitForLog("line 3: cut: status stream cut"));
+    EXPECT_FALSE(ReadFile(monitor.status, buffer, sizeof buffer, &got, nullptr));
+  }
+  {
     SCOPED_TRACE("empty-write");
     // A zero-length write on a byte pipe reaches no reader under Wine; as a
     // message it completes a read with no bytes.
