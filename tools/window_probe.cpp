@@ -91,6 +91,22 @@ int topLevelWindowCount(DWORD processId) {
   return static_cast<int>(search.found.size());
 }
 
+int windowCountWithChildren(DWORD processId) {
+  Search search{processId, false, {}};
+  EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(&search));
+  int count = static_cast<int>(search.found.size());
+  for (HWND window : search.found) {
+    EnumChildWindows(
+        window,
+        [](HWND, LPARAM context) -> BOOL {
+          ++*reinterpret_cast<int*>(context);
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+  }
+  return count;
+}
+
 bool waitUntil(const std::function<bool()>& done, std::uint32_t timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {

@@ -43,6 +43,9 @@ std::vector<Dialog> dialogsOf(DWORD processId);
 std::vector<Dialog> visibleDialogsOf(DWORD processId);
 // Every top-level window of the process, visible or not, dialog or not.
 int topLevelWindowCount(DWORD processId);
+// Those and every window below them (controls, children of controls): the
+// user objects of the process that the window manager can tell about.
+int windowCountWithChildren(DWORD processId);
 
 // Polls every few milliseconds until `done` answers true or the time is up;
 // answers the last result.

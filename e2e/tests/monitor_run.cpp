@@ -1,15 +1,18 @@
 #include "e2e/tests/monitor_run.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "platform/text.h"
+#include "tools/job_script.h"
 #include "tools/window_probe.h"
 
 namespace e2e {
@@ -142,7 +145,9 @@ MonitorRun::MonitorRun(const std::string& script, RunOptions options) {
       options.program.empty() ? builtFile("app/qmxMeadowMonitor.exe") : options.program;
   const std::wstring environment = environmentBlock(options.environment);
   std::wstring simulatorLine = L"\"" + builtFile("tools/port_monitor_sim.exe") + L"\" --name " +
-                               wideId + L" --timeout 60000 --log \"" + logPath_ + L"\" \"" +
+                               wideId + L" --timeout " +
+                               std::to_wstring(options.simulatorTimeoutMs) + L" --log \"" +
+                               logPath_ + L"\" \"" +
                                scriptPath_ + L"\"";
   if (options.throughSimulatorWithHandles) {
     simulatorLine += L" --handles -- \"" + program + L"\"";
@@ -150,8 +155,9 @@ MonitorRun::MonitorRun(const std::string& script, RunOptions options) {
     simulator_ = startProcess(simulatorLine, environment, &simulatorId);
     if (simulator_ == nullptr) return;
     probe::waitUntil([&] { return (monitorId_ = findChildProcess(simulatorId)) != 0; }, 20000);
-    monitor_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE,
-                           monitorId_);
+    monitor_ = OpenProcess(
+        SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE, FALSE,
+        monitorId_);
     if (monitor_ == nullptr) ADD_FAILURE() << "the simulator's monitor was not found";
     return;
   }
@@ -221,6 +227,71 @@ std::string MonitorRun::logSoFar() const {
 
 bool MonitorRun::waitForLog(const std::string& text, std::uint32_t timeoutMs) {
   return probe::waitUntil([&] { return logSoFar().find(text) != std::string::npos; }, timeoutMs);
+}
+
+ProcessFigures MonitorRun::figures() const {
+  ProcessFigures figures;
+  if (monitor_ == nullptr) return figures;
+  PROCESS_MEMORY_COUNTERS_EX memory{};
+  memory.cb = sizeof memory;
+  if (GetProcessMemoryInfo(monitor_, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                           sizeof memory)) {
+    figures.privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
+    figures.workingSet = memory.WorkingSetSize;
+  }
+  // 0 is an answer only when the call did not fail: a process always holds
+  // some objects once it has a window.
+  SetLastError(ERROR_SUCCESS);
+  const DWORD gdi = GetGuiResources(monitor_, GR_GDIOBJECTS);
+  if (gdi != 0 || GetLastError() == ERROR_SUCCESS) figures.gdiObjects = static_cast<long>(gdi);
+  SetLastError(ERROR_SUCCESS);
+  const DWORD user = GetGuiResources(monitor_, GR_USEROBJECTS);
+  if (user != 0 || GetLastError() == ERROR_SUCCESS) figures.userObjects = static_cast<long>(user);
+  figures.topLevelWindows = probe::topLevelWindowCount(monitorId_);
+  figures.windows = probe::windowCountWithChildren(monitorId_);
+  return figures;
+}
+
+std::string describe(const ProcessFigures& figures) {
+  const auto megabytes = [](std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return std::string(text);
+  };
+  const auto count = [](long value, const char* what) {
+    return value < 0 ? std::string(what) + " not counted by the system"
+                     : std::to_string(value) + " " + what;
+  };
+  return "private " + megabytes(figures.privateBytes) + ", working set " +
+         megabytes(figures.workingSet) + ", " + std::to_string(figures.topLevelWindows) +
+         " top-level windows, " + std::to_string(figures.windows) + " windows in all, " +
+         count(figures.gdiObjects, "GDI objects") + ", " + count(figures.userObjects, "user objects");
+}
+
+std::vector<std::uint8_t> streamBytesOf(const std::string& script) {
+  std::vector<jobscript::Action> actions;
+  std::string error;
+  if (!jobscript::parse(script, &actions, &error)) {
+    ADD_FAILURE() << "the job does not parse: " << error;
+    return {};
+  }
+  std::vector<std::uint8_t> bytes;
+  for (const jobscript::Action& action : actions) {
+    bytes.insert(bytes.end(), action.bytes.begin(), action.bytes.end());
+  }
+  return bytes;
+}
+
+std::string rawLine(const std::uint8_t* bytes, std::size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string line = "raw";
+  line.reserve(3 + 3 * size + 1);
+  for (std::size_t i = 0; i < size; ++i) {
+    line += ' ';
+    line += kDigits[bytes[i] >> 4];
+    line += kDigits[bytes[i] & 15];
+  }
+  return line + "\n";
 }
 
 }  // namespace e2e

@@ -33,7 +33,37 @@ struct RunOptions {
   std::vector<std::string> environment;
   // The monitor program; default the one the build makes.
   std::wstring program;
+  // How long the simulator lets the monitor run before it ends it (exit
+  // code 124); long jobs need more than the default.
+  std::uint32_t simulatorTimeoutMs = 60000;
 };
+
+// What the system tells about a process's resources. Under Wine 8 (tried
+// here with a process of known use): GetGuiResources answers 0 with
+// ERROR_CALL_NOT_IMPLEMENTED for any process, so both of its counts read -1;
+// GetProcessMemoryInfo leaves PrivateUsage at 0 and answers the process's
+// resident anonymous memory as PagefileUsage (20 MB written and 80 MB
+// committed but untouched read as 25 MB), which privateBytes then holds.
+// Windows are counted with EnumWindows and EnumChildWindows, which see every
+// window of the process, hidden or not.
+struct ProcessFigures {
+  std::uint64_t privateBytes = 0;
+  std::uint64_t workingSet = 0;
+  long gdiObjects = -1;   // -1: the system does not count them
+  long userObjects = -1;  // -1: likewise
+  int topLevelWindows = 0;
+  int windows = 0;  // top-level windows and everything below them
+};
+// "private 12.3 MB, working set 40.1 MB, 3 top-level windows, 27 windows,
+// GDI objects not counted by the system, ..."
+std::string describe(const ProcessFigures& figures);
+
+// The bytes a job script sends on the status stream, in order: what the
+// simulator writes for it. Fails the test (and answers nothing) when the
+// script does not parse.
+std::vector<std::uint8_t> streamBytesOf(const std::string& script);
+// A script line that writes exactly these bytes, in one write.
+std::string rawLine(const std::uint8_t* bytes, std::size_t size);
 
 class MonitorRun {
  public:
@@ -63,6 +93,9 @@ class MonitorRun {
   std::string logSoFar() const;
   // Waits until the log holds `text`.
   bool waitForLog(const std::string& text, std::uint32_t timeoutMs);
+
+  // The monitor's resources as the system tells them, now.
+  ProcessFigures figures() const;
 
  private:
   std::string id_;
