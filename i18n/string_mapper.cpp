@@ -1,5 +1,6 @@
 #include "i18n/string_mapper.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -31,8 +32,19 @@ bool isRegularFile(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The document in the file, or null (traced) when it cannot be loaded as XML.
+// The document in the file, or null (traced) when it cannot be loaded as XML
+// or is larger than a language file may be.
 Document openDocument(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA file{};
+  if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &file)) {
+    const std::uint64_t size =
+        (static_cast<std::uint64_t>(file.nFileSizeHigh) << 32) | file.nFileSizeLow;
+    if (size > StringMapper::kMaxLanguageFileBytes) {
+      trace(path + ": refused, " + std::to_string(size) + " bytes are more than a language file " +
+            "may have");
+      return nullptr;
+    }
+  }
   try {
     return Document(ostra::MsXmlNode::FromFile(path));
   } catch (const std::exception& e) {

@@ -40,6 +40,13 @@ struct LanguageEntry {
 
 class StringMapper {
  public:
+  // The largest language map, strings file or forced-language file that is
+  // read; a larger one is refused (traced) like one that is not XML. The
+  // installed files hold some 15 KB each, and the XML DOM needs seconds for
+  // a file of a few megabytes (minutes for 50 MB under Wine), during which
+  // the program would read no status and show nothing.
+  static constexpr std::uint64_t kMaxLanguageFileBytes = 1024 * 1024;
+
   // Asks the running system about the user's languages.
   StringMapper();
   // Asks the given source instead; it must outlive the mapper.
@@ -53,7 +60,7 @@ class StringMapper {
   // failure leaves the mapper without texts. The directory, like every path
   // the mapper uses, is in the ANSI code page, as GetModuleFileNameA gives
   // the program's path. A map or strings file whose document type declares
-  // entities is refused.
+  // entities, or that is larger than kMaxLanguageFileBytes, is refused.
   void load(const std::string& directory, const std::string& mapFileName);
 
   // The text for the id in the chosen language, in the process ANSI code page

@@ -274,6 +274,36 @@ TEST_F(StringMapperTest, UnreadableStringsFilesGiveNoTexts) {
   EXPECT_EQ("", mapper.getText(1));
 }
 
+// A file padded with blanks before its last closing tag to exactly `size`
+// bytes.
+std::string paddedTo(const std::string& document, std::size_t size) {
+  const std::size_t close = document.rfind("</");
+  return document.substr(0, close) + std::string(size - document.size(), ' ') +
+         document.substr(close);
+}
+
+TEST_F(StringMapperTest, LanguageFilesLargerThanTheLimitAreRefused) {
+  constexpr std::size_t kLimit = StringMapper::kMaxLanguageFileBytes;
+  const std::string strings = stringsFile(entry("1", "text"));
+  const std::string atLimit = dir_.write("fits.xml", paddedTo(strings, kLimit));
+  const std::string beyond = dir_.write("large.xml", paddedTo(strings, kLimit + 1));
+  TestMapper mapper(platform_);
+  mapper.loadXmlStrings(atLimit);
+  EXPECT_EQ("text", mapper.getText(1));
+  mapper.loadXmlStrings(beyond);
+  EXPECT_EQ("", mapper.getText(1));
+  EXPECT_EQ("", mapper.stringsPath());
+
+  dir_.write("map.xml", paddedTo(kFourLanguages, kLimit + 1));
+  EXPECT_FALSE(mapper.readLanguageMap(dir_.path(), "map.xml"));
+  dir_.write("map.xml", paddedTo(kFourLanguages, kLimit));
+  EXPECT_TRUE(mapper.readLanguageMap(dir_.path(), "map.xml"));
+
+  platform_.program = dir_.path() + "\\monitor.exe";
+  dir_.write("forceLang.xml", paddedTo("<forceLang><langId>0x0407</langId></forceLang>", kLimit + 1));
+  EXPECT_EQ(0, mapper.readForcedLanguage());
+}
+
 TEST_F(StringMapperTest, FindStringsFileTriesFoldersInOrder) {
   LanguageEntry english;
   english.langId = 1033;
