@@ -3,6 +3,7 @@
 #include "app/snooze.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,23 @@ constexpr char kKey[] = "Software\\KRT\\SM";
 class SnoozeRegistry : public ::testing::Test {
  protected:
   void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
-  void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
+  void TearDown() override {
+    setKeyAccess("D:(A;;KA;;;WD)");
+    RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
+  }
+
+  // Gives the key the access list of the security descriptor text (SDDL).
+  static void setKeyAccess(const char* descriptor) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return;
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                             &security, nullptr)) {
+      EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, security));
+      LocalFree(security);
+    }
+    RegCloseKey(key);
+  }
 
   static void write(DWORD type, const void* data, DWORD size) {
     HKEY key = nullptr;
@@ -84,6 +101,18 @@ TEST_F(SnoozeRegistry, ValueOfEveryShapeReadsAsTheRuleSays) {
   // Longer than 8 bytes: unreadable, so no snooze.
   const std::vector<std::uint8_t> sixteen(16, 0xFF);
   write(REG_BINARY, sixteen.data(), 16);
+  EXPECT_EQ(0, readSnoozeValue());
+  EXPECT_FALSE(isSnoozed());
+}
+
+// A key whose access list lets nobody read it (Wine checks it as Windows
+// does) reads as no snooze, whatever it holds.
+TEST_F(SnoozeRegistry, AKeyThatCannotBeReadIsNoSnooze) {
+  writeQword(static_cast<std::int64_t>(std::time(nullptr)) + 3600);
+  ASSERT_TRUE(isSnoozed());
+  setKeyAccess("D:P");
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key));
   EXPECT_EQ(0, readSnoozeValue());
   EXPECT_FALSE(isSnoozed());
 }

@@ -2,6 +2,7 @@
 // executable under the port-monitor simulator, over real named pipes, its
 // windows watched and clicked from this process.
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -183,7 +184,23 @@ class Snooze : public ::testing::Test {
  protected:
   static constexpr char kKey[] = "Software\\KRT\\SM";
   void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
-  void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
+  void TearDown() override {
+    setKeyAccess("D:(A;;KA;;;WD)");
+    RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
+  }
+  // Gives the key the access list of the security descriptor text (SDDL);
+  // "D:P" denies every access but the owner's to the list itself.
+  static void setKeyAccess(const char* descriptor) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return;
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                             &security, nullptr)) {
+      EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, security));
+      LocalFree(security);
+    }
+    RegCloseKey(key);
+  }
   static void store(DWORD type, const void* data, DWORD size) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE,
@@ -244,6 +261,43 @@ TEST_F(Snooze, HidesLowInkAlertsUntilItsTime) {
   std::int64_t tooFar = now + 2147483648LL + 100;
   store(REG_QWORD, &tooFar, 8);
   EXPECT_TRUE(lowInkShown()) << "a snooze beyond 32 bits of seconds";
+}
+
+// The shapes a writer may leave the value in, each with the outcome the
+// snooze rule gives it (app/snooze.h; the reading itself is unit-tested in
+// app/tests/snooze_test.cpp), and a key the user may not read.
+TEST_F(Snooze, EveryShapeOfTheValueAndAKeyThatCannotBeReadHaveTheirOutcome) {
+  const std::int64_t tomorrow = std::time(nullptr) + 86400;
+
+  std::int64_t negative = -1;
+  store(REG_QWORD, &negative, 8);
+  EXPECT_FALSE(lowInkShown()) << "a negative time snoozes for ever";
+
+  store(REG_SZ, "1", 2);
+  EXPECT_TRUE(lowInkShown()) << "a text: its bytes are a time long past";
+
+  const std::uint8_t oneByte = 0x7F;
+  store(REG_BINARY, &oneByte, 1);
+  EXPECT_TRUE(lowInkShown()) << "one byte: a time long past";
+
+  std::int64_t sixteen[2] = {tomorrow, tomorrow};
+  store(REG_BINARY, sixteen, 16);
+  EXPECT_TRUE(lowInkShown()) << "16 bytes cannot be read: no snooze";
+
+  RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
+  store(REG_QWORD, &tomorrow, 8);
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_SET_VALUE, &key));
+  RegDeleteValueA(key, "snooze");
+  RegCloseKey(key);
+  EXPECT_TRUE(lowInkShown()) << "the key without the value";
+
+  // Wine checks a key's access list as Windows does: the snooze until
+  // tomorrow is there, but the program may not read it.
+  store(REG_QWORD, &tomorrow, 8);
+  setKeyAccess("D:P");
+  ASSERT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key));
+  EXPECT_TRUE(lowInkShown()) << "a key the program may not read";
 }
 
 // Under each locale (the test is run once per locale, see CMakeLists.txt)
