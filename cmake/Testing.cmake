@@ -10,12 +10,13 @@ set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
 # monitor_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>]
-#                  [ENVIRONMENT <VAR=value...>])
+#                  [ENVIRONMENT <VAR=value...>] [PROPERTIES <name value...>])
 # One GoogleTest executable whose cases CTest discovers one by one. On the
 # Windows build the executable (and its discovery) runs through the Wine
-# runner given as the cross-compiling emulator.
+# runner given as the cross-compiling emulator. PROPERTIES are further test
+# properties of every discovered case (RESOURCE_LOCK, for instance).
 function(monitor_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;ENVIRONMENT;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   set(props TIMEOUT 120)
@@ -24,6 +25,9 @@ function(monitor_add_test name)
   endif()
   if(T_ENVIRONMENT)
     list(APPEND props ENVIRONMENT "${T_ENVIRONMENT}")
+  endif()
+  if(T_PROPERTIES)
+    list(APPEND props ${T_PROPERTIES})
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 120

@@ -159,8 +159,11 @@ class InstanceManager : public AbstractInstanceManager {
 
  private:
   Database database_;
-  EventBroker broker_;
+  // Declared before the broker, so that it outlives the components the
+  // broker deletes: a dialog a component still holds unregisters its window
+  // (removeHandle) while it is being deleted.
   std::vector<WindowHandle> dialogs_;
+  EventBroker broker_;
 };
 
 }  // namespace quor
