@@ -105,7 +105,7 @@ void flush(quor::IInstanceManager* manager, DWORD timeoutMs) {
   }
 }
 
-Harness::Harness() : manager_(NewInstanceManager(nullptr, 0, nullptr)) {}
+Harness::Harness() : manager_(new quor::InstanceManager()) {}
 
 Harness::~Harness() = default;
 

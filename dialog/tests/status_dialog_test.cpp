@@ -397,6 +397,8 @@ TEST(DialogPlacement, InlinePictureOverThePlaceholder) {
       EXPECT_EQ(messageRect.left + prefix.cx + (spaces.cx - 20) / 2, pictureRect.left);
       EXPECT_EQ(messageRect.top + metrics.tmHeight * c.lineIndex + (spaces.cy - 20) / 2,
                 pictureRect.top);
+      // Without a placeholder the picture would cover the text: it is hidden.
+      EXPECT_EQ(c.textId != kNoPlaceholder, IsWindowVisible(picture) != FALSE);
     }
   }
 }
