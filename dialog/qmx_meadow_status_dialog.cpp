@@ -310,6 +310,9 @@ void qmxMeadowStatusDialog::placeInlinePicture(HWND window) {
   const int x = origin.x + prefixSize.cx + (spaces.cx - pictureSize.right) / 2;
   const int y = origin.y + lineHeight * lines + (spaces.cy - pictureSize.bottom) / 2;
   SetWindowPos(picture, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  // A message without the placeholder has no room for the picture: where it
+  // would go, it would cover the first letters of the text.
+  if (placeholder == std::string_view::npos) ShowWindow(picture, SW_HIDE);
 }
 
 void qmxMeadowStatusDialog::drawBitmap(const DRAWITEMSTRUCT* item, std::int32_t bitmapId) const {

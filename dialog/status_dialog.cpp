@@ -17,9 +17,10 @@ constexpr wchar_t kDialogHandle[] = L"DialogHandle";
 constexpr int kMessageControl = 102;
 constexpr int kButtonControl = 100;
 
-// Offset and size of the extended style in an extended dialog template.
+// Where the extended style is in an extended dialog template, and the
+// smallest template there is (the fixed header of the plain format).
 constexpr std::size_t kExStyleOffset = 8;
-constexpr std::size_t kMinimumTemplateSize = 26;
+constexpr std::size_t kMinimumTemplateSize = 18;
 
 void trace(const char* format, long long a = 0, long long b = 0) {
   char line[256];
@@ -117,13 +118,14 @@ bool StatusDialog::create() {
     return false;
   }
   // A writable, DWORD-aligned copy, so the layout direction can be set in it;
-  // freed once the window exists.
+  // freed when create returns.
   std::vector<DWORD> copy((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
-  std::memcpy(copy.data(), stored, size);
-  const auto* words = reinterpret_cast<const WORD*>(copy.data());
-  if (rightToLeft_ != 0 && words[1] == 0xFFFF) {
+  auto* bytes = reinterpret_cast<unsigned char*>(copy.data());
+  std::memcpy(bytes, stored, size);
+  WORD signature = 0;
+  std::memcpy(&signature, bytes + 2, sizeof signature);
+  if (rightToLeft_ != 0 && signature == 0xFFFF) {
     DWORD exStyle;
-    auto* bytes = reinterpret_cast<unsigned char*>(copy.data());
     std::memcpy(&exStyle, bytes + kExStyleOffset, sizeof exStyle);
     exStyle |= WS_EX_LAYOUTRTL;
     std::memcpy(bytes + kExStyleOffset, &exStyle, sizeof exStyle);

@@ -137,7 +137,11 @@ bool clickControl(HWND dialog, int commandId) {
                       reinterpret_cast<LPARAM>(GetDlgItem(dialog, commandId))) != FALSE;
 }
 
-DWORD findProcess(const wchar_t* exeName) {
+namespace {
+
+// The first process the predicate accepts, 0 when none does.
+template <class Predicate>
+DWORD findProcessWhere(Predicate accept) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return 0;
   PROCESSENTRY32W entry{};
@@ -145,10 +149,22 @@ DWORD findProcess(const wchar_t* exeName) {
   DWORD found = 0;
   for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0;
        more = Process32NextW(snapshot, &entry)) {
-    if (lstrcmpiW(entry.szExeFile, exeName) == 0) found = entry.th32ProcessID;
+    if (accept(entry)) found = entry.th32ProcessID;
   }
   CloseHandle(snapshot);
   return found;
+}
+
+}  // namespace
+
+DWORD findProcess(const wchar_t* exeName) {
+  return findProcessWhere(
+      [exeName](const PROCESSENTRY32W& entry) { return lstrcmpiW(entry.szExeFile, exeName) == 0; });
+}
+
+DWORD findChildProcess(DWORD parentId) {
+  return findProcessWhere(
+      [parentId](const PROCESSENTRY32W& entry) { return entry.th32ParentProcessID == parentId; });
 }
 
 std::string utf8(const std::wstring& text) {

@@ -64,6 +64,8 @@ bool clickControl(HWND dialog, int commandId);  // WM_COMMAND with the id
 // The first process whose executable file name is `exeName` (compared without
 // case), 0 when none runs.
 DWORD findProcess(const wchar_t* exeName);
+// The first process started by the process `parentId`, 0 when none runs.
+DWORD findChildProcess(DWORD parentId);
 
 // Narrow UTF-8 form of a wide text, for test messages and logs.
 std::string utf8(const std::wstring& text);

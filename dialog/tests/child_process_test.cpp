@@ -41,38 +41,29 @@ class Child {
   }
   bool started() const { return process_.hProcess != nullptr; }
 
-  // The first visible top-level window of the child with that caption
-  // (any caption when null), waiting up to 10 s.
+  // The first visible top-level window of the child with that caption (any
+  // caption when null), waiting up to 10 s.
   HWND waitForWindow(const char* caption) const {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < 10000) {
-      if (HWND found = findWindow(caption)) return found;
-      Sleep(20);
-    }
-    return nullptr;
-  }
-  HWND findWindow(const char* caption) const {
     struct Search {
       DWORD process;
       const char* caption;
       HWND found;
     } search{process_.dwProcessId, caption, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(data);
-          DWORD process = 0;
-          GetWindowThreadProcessId(window, &process);
-          if (process != s->process || !IsWindowVisible(window)) return TRUE;
-          wchar_t text[256] = {};
-          GetWindowTextW(window, text, 256);
-          char narrow[256] = {};
-          WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
-          if (s->caption != nullptr && std::string(narrow) != s->caption) return TRUE;
-          s->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
+      EnumWindows(
+          [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process != s->process || !IsWindowVisible(window)) return TRUE;
+            if (s->caption != nullptr && windowText(window) != s->caption) return TRUE;
+            s->found = window;
+            return FALSE;
+          },
+          reinterpret_cast<LPARAM>(&search));
+      if (search.found != nullptr) return search.found;
+    }
+    return nullptr;
   }
   // The exit code, or 259 (still active) when it did not end within 10 s.
   DWORD waitForExit() const {
@@ -86,14 +77,10 @@ class Child {
   PROCESS_INFORMATION process_{};
 };
 
-// The text of a message box as the window manager holds it: the message is
-// its static control 0xFFFF.
+// The text of a message box: its static control 0xFFFF. GetWindowText reads
+// the window manager's copy and never waits for the child.
 std::string boxText(HWND box) {
-  wchar_t text[256] = {};
-  GetWindowTextW(GetDlgItem(box, 0xFFFF), text, 256);
-  char narrow[256] = {};
-  WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
-  return narrow;
+  return windowText(GetDlgItem(box, 0xFFFF));
 }
 
 TEST(ChildProcess, CommandTwoEndsTheProgramWithExitCodeZero) {

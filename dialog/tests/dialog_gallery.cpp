@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string out = std::string(argv[1]) + "\\";
-  std::unique_ptr<quor::IInstanceManager> manager(NewInstanceManager(nullptr, 0, nullptr));
+  std::unique_ptr<quor::IInstanceManager> manager(new quor::InstanceManager());
   StringMapper dialogMapper;
   dialogMapper.load(programFolder(), "qmx_Kestrel_DialogLangMap.xml");
   StringMapper errorMapper;

@@ -16,7 +16,7 @@
 
 int main(int argc, char** argv) {
   const int templateId = argc > 1 ? std::atoi(argv[1]) : 115;
-  std::unique_ptr<quor::IInstanceManager> manager(NewInstanceManager(nullptr, 0, nullptr));
+  std::unique_ptr<quor::IInstanceManager> manager(new quor::InstanceManager());
   vela::PropertyHolder settings;
   settings.setPointer(L"hinstance", GetModuleHandleA(nullptr));
   settings.setPointer(L"eventBroker", manager->getEventBroker());

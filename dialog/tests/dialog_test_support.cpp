@@ -106,17 +106,7 @@ void flush(quor::IInstanceManager* manager, DWORD timeoutMs) {
   }
 }
 
-bool pumpUntil(quor::IInstanceManager* manager, const std::function<bool()>& done,
-               DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start >= timeoutMs) return false;
-    flush(manager, 50);
-  }
-  return true;
-}
-
-Harness::Harness() : manager_(NewInstanceManager(nullptr, 0, nullptr)) {}
+Harness::Harness() : manager_(new quor::InstanceManager()) {}
 
 Harness::~Harness() = default;
 
@@ -224,13 +214,7 @@ std::string stringsFile(const std::vector<std::pair<int, std::string>>& strings)
   std::string xml =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><strings xml:space=\"preserve\">";
   for (const auto& [id, value] : strings) {
-    std::string escaped;
-    for (char c : value) {
-      if (c == '&') escaped += "&amp;";
-      else if (c == '<') escaped += "&lt;";
-      else escaped += c;
-    }
-    xml += "<string><id>" + std::to_string(id) + "</id><value>" + escaped + "</value></string>";
+    xml += "<string><id>" + std::to_string(id) + "</id><value>" + value + "</value></string>";
   }
   return xml + "</strings>";
 }

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,9 +44,6 @@ std::unique_ptr<vela::PropertyHolder> settingsFor(int templateId, quor::EventBro
 // handling included) until the queue has stayed empty for a short while or
 // `timeoutMs` passed.
 void flush(quor::IInstanceManager* manager, DWORD timeoutMs = 2000);
-// Pumps until `done` answers true; false when `timeoutMs` passed first.
-bool pumpUntil(quor::IInstanceManager* manager, const std::function<bool()>& done,
-               DWORD timeoutMs = 5000);
 
 // A real instance manager whose broker takes the dialogs' results.
 class Harness {
@@ -98,7 +94,7 @@ class TempDir {
 // A language map of one default language whose texts are in `resource`
 // ("strings.xml" for an XML strings file, or a resource module).
 std::string defaultLanguageMap(const std::string& resource, bool resourceModule);
-// An XML strings file; values are UTF-8 and are escaped here.
+// An XML strings file; values are UTF-8 without markup characters.
 std::string stringsFile(const std::vector<std::pair<int, std::string>>& strings);
 
 // Text of a window or control, as the platform holds it (narrow).

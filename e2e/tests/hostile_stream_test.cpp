@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -249,11 +248,6 @@ TEST(HostileStream, ARecordSplitIntoOneByteWritesWithPausesStillShowsItsAlert) {
 // order it came: the ready status between the two picture alerts must come
 // after the first and before the second, or the screen differs.
 TEST(UserHoldsTheThread, RecordsArrivingWhileAnAlertIsDraggedAreHandledInOrderAfterTheDrop) {
-  // The real mouse moves over the whole display: run alone on it (see
-  // CMakeLists.txt), not among the dialog tests' windows.
-  if (std::getenv("MONITOR_OWNS_DISPLAY") == nullptr) {
-    GTEST_SKIP() << "run by e2e_tests.mouse_drag, which holds the display";
-  }
   Script script;
   script.add("event 40020\nwait-event {ID}-dragging 30000");
   script.add(

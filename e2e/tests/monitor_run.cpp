@@ -1,7 +1,6 @@
 #include "e2e/tests/monitor_run.h"
 
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -95,20 +94,6 @@ HANDLE startProcess(std::wstring commandLine, const std::wstring& environment, D
   return process.hProcess;
 }
 
-DWORD findChildProcess(DWORD parentId) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  DWORD found = 0;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0;
-       more = Process32NextW(snapshot, &entry)) {
-    if (entry.th32ParentProcessID == parentId) found = entry.th32ProcessID;
-  }
-  CloseHandle(snapshot);
-  return found;
-}
-
 void endProcess(HANDLE& process) {
   if (process == nullptr) return;
   if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
@@ -154,7 +139,7 @@ MonitorRun::MonitorRun(const std::string& script, RunOptions options) {
     DWORD simulatorId = 0;
     simulator_ = startProcess(simulatorLine, environment, &simulatorId);
     if (simulator_ == nullptr) return;
-    probe::waitUntil([&] { return (monitorId_ = findChildProcess(simulatorId)) != 0; }, 20000);
+    probe::waitUntil([&] { return (monitorId_ = probe::findChildProcess(simulatorId)) != 0; }, 20000);
     monitor_ = OpenProcess(
         SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE, FALSE,
         monitorId_);

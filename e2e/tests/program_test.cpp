@@ -345,6 +345,7 @@ TEST(Program, BadStartsAndBrokenStreamsEndWithExitCodeZeroAndNoWindow) {
   };
   const Case cases[] = {
       {"no command line", "none", "pause 100\n"},
+      {"a command line of blanks", "   ", "pause 100\n"},
       {"a pipe that does not exist", "pipe=\\\\.\\pipe\\{ID}-absent", "pause 100\n"},
       {"a key the monitor does not know", "pipes=\\\\.\\pipe\\{ID}", "pause 100\n"},
       {"a stream cut in mid-record", "pipe",

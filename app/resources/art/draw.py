@@ -23,8 +23,8 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 # Colours (r, g, b).
-FACE = (240, 240, 240)  # dialog background behind the status icons
 WHITE = (255, 255, 255)
+FACE = WHITE  # the status dialog paints its background white
 BLACK = (0, 0, 0)
 INK = (40, 40, 40)
 OUTLINE = (70, 74, 80)
