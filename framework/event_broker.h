@@ -12,15 +12,15 @@
 // posting and delivering a message never wait on the Win32 mutex, which is a
 // kernel round trip per wait (and far slower than that under Wine).
 // Listeners are never called with either lock held, so a listener may post,
-// add, remove or stop from inside receive.
+// add, remove or stop from inside receive. Lock order: the broker's mutex,
+// then a thread's lock, then a property holder's; the queue lock is
+// innermost and nothing is taken while it is held.
 // Waking: a quiet pass of the loop waits, through the manager's pump step,
 // on the broker's wake signal (and on Windows on the thread's window
 // messages too) until the minute stamp may next change. post sets the signal
 // when it queues into an empty queue; stop, a start request and add of a
 // component with a thread set it always. So a posted message is looked at
-// at once, and an idle loop wakes once a minute for its heartbeat. Lock order: the broker's mutex,
-// then a thread's lock, then a property holder's; the queue lock is
-// innermost and nothing is taken while it is held.
+// at once, and an idle loop wakes once a minute for its heartbeat.
 #ifndef FRAMEWORK_EVENT_BROKER_H_
 #define FRAMEWORK_EVENT_BROKER_H_
 
@@ -130,7 +130,7 @@ class EventBroker : public vela::IListener, public vela::Mutex {
   // Outside run, kIdleWaitOutsideRunMs. Read on the loop's thread.
   std::uint32_t idleTimeoutMs() const { return idleTimeoutMs_; }
   // The milliseconds from `time` until its next minute begins, a little
-  // over rather than under, between 1 and 60001.
+  // over rather than under: between 2 and 60001.
   static std::uint32_t millisecondsToNextMinute(const platform::LocalTime& time);
 
   // The bound of a pump step taken outside the loop.

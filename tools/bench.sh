@@ -59,6 +59,9 @@ run() {
   grep -v '^BENCH ' "$results/$name.txt"
 }
 
+# The machine's load while the benchmarks run: on a shared machine the
+# latency tails follow it.
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 run native-latency build/bench/channel/latency_bench 1000
 run native-throughput build/bench/channel/channel_bench 300000
 run native-broker build/bench/framework/framework_bench --benchmark_filter='BM_PostAndDeliver/1/'
@@ -84,11 +87,13 @@ run wine-startup wine $win/tools/bench/monitor_bench.exe startup 10
 run wine-growth wine $win/tools/bench/monitor_bench.exe growth "${BENCH_GROWTH_ALERTS:-10000}"
 
 wine_version=$(wine --version 2>/dev/null)
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 wineserver -k 2>/dev/null
 [ $own_display = 1 ] && stop_xvfb
 
 echo
-echo "=== [bench] results ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $wine_version)"
+echo "=== [bench] results ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $wine_version;"
+echo "    load average $load_before at the start, $load_after at the end)"
 python3 - "$results" <<'EOF'
 import re, sys, pathlib
 
