@@ -251,6 +251,7 @@ void EventBroker::dispatchHeartbeat(std::int32_t idleCount) {
 std::int32_t EventBroker::run() {
   std::int32_t lastActivity = currentMinuteStamp();
   std::int32_t idleCount = 0;
+  bool delivered = false;
   while (!stopped_.load(std::memory_order_acquire)) {
     vela::counted_ptr<vela::IMessage> message;
     {
@@ -262,9 +263,16 @@ std::int32_t EventBroker::run() {
     }
     if (message) {
       dispatch(message.get());
+      delivered = true;
+      continue;
+    }
+    // The last-activity stamp is the time after the last message delivered.
+    // Only a quiet pass reads it, so it is taken once the queue has run dry,
+    // first thing in that pass, rather than after every message of a burst.
+    if (delivered) {
       lastActivity = currentMinuteStamp();
       idleCount = 0;
-      continue;
+      delivered = false;
     }
     {
       Lock guard(*this);
