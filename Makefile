@@ -1,5 +1,5 @@
 # The two commands a newcomer needs; both install what is missing.
-.PHONY: demo test build dist clean
+.PHONY: demo test bench build dist clean
 
 # Plays a print job through the monitor under Wine (LANG=de_DE.UTF-8 etc. for
 # another language); pictures of each step land in build/demo/.
@@ -8,6 +8,11 @@ demo:
 
 test:
 	tools/test.sh
+
+# Every benchmark, natively and under Wine, and one table of the figures
+# against their targets (tools/bench.sh).
+bench:
+	tools/bench.sh
 
 build:
 	cmake --preset windows && cmake --build --preset windows -j

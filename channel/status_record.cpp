@@ -19,29 +19,44 @@ void storeLittleEndian32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   out.push_back(static_cast<std::uint8_t>(v >> 24));
 }
 
-StatusField intField(const char* name, std::uint32_t value) {
+StatusField intField(const char* name, const wchar_t* wideName, std::uint32_t value) {
   StatusField f;
   f.name = name;
+  f.wideName = wideName;
   f.kind = StatusField::Kind::kInt;
   f.intValue = static_cast<std::int32_t>(value);
   return f;
 }
 
-StatusField stringField(const char* name, std::string text) {
+StatusField stringField(const char* name, const wchar_t* wideName, std::string text) {
   StatusField f;
   f.name = name;
+  f.wideName = wideName;
   f.kind = StatusField::Kind::kString;
   f.text = std::move(text);
   return f;
 }
 
-StatusField wideField(const char* name, std::wstring text) {
+StatusField wideField(const char* name, const wchar_t* wideName, std::wstring text) {
   StatusField f;
   f.name = name;
+  f.wideName = wideName;
   f.kind = StatusField::Kind::kWString;
   f.wideText = std::move(text);
   return f;
 }
+
+// Appends to a fixed list that the decoder never fills beyond its size.
+class FieldList {
+ public:
+  explicit FieldList(StatusFields* out) : out_(out) { out_->count = 0; }
+  void add(StatusField field) {
+    if (out_->count < out_->items.size()) out_->items[out_->count++] = std::move(field);
+  }
+
+ private:
+  StatusFields* out_;
+};
 
 }  // namespace
 
@@ -86,10 +101,10 @@ std::wstring PayloadCursor::readWString() {
   return std::wstring();
 }
 
-std::vector<StatusField> decodeStatusFields(const RecordHeader& header, const std::uint8_t* payload,
-                                            std::size_t keptSize) {
-  std::vector<StatusField> fields;
-  fields.push_back(intField("subcode", header.subcode));
+void decodeStatusFields(const RecordHeader& header, const std::uint8_t* payload,
+                        std::size_t keptSize, StatusFields* out) {
+  FieldList fields(out);
+  fields.add(intField("subcode", L"subcode", header.subcode));
   PayloadCursor cursor(payload, payload == nullptr ? 0 : keptSize);
 
   switch (header.recordClass) {
@@ -98,37 +113,37 @@ std::vector<StatusField> decodeStatusFields(const RecordHeader& header, const st
         case kPortNames: {
           std::string port = cursor.readString();
           std::string printer = cursor.readString();
-          fields.push_back(stringField("portName", std::move(port)));
-          fields.push_back(stringField("printerName", std::move(printer)));
+          fields.add(stringField("portName", L"portName", std::move(port)));
+          fields.add(stringField("printerName", L"printerName", std::move(printer)));
           break;
         }
         case kPortNamesWide: {
           std::wstring port = cursor.readWString();
           std::wstring printer = cursor.readWString();
-          fields.push_back(wideField("portName", std::move(port)));
-          fields.push_back(wideField("printerName", std::move(printer)));
+          fields.add(wideField("portName", L"portName", std::move(port)));
+          fields.add(wideField("printerName", L"printerName", std::move(printer)));
           break;
         }
         case kJobStart: {
           const std::uint32_t job = cursor.readUInt32();
-          fields.push_back(intField("jobID", job));
-          fields.push_back(stringField("docName", cursor.readString()));
+          fields.add(intField("jobID", L"jobID", job));
+          fields.add(stringField("docName", L"docName", cursor.readString()));
           break;
         }
         case kJobStartWide: {
           const std::uint32_t job = cursor.readUInt32();
-          fields.push_back(intField("jobID", job));
-          fields.push_back(wideField("docName", cursor.readWString()));
+          fields.add(intField("jobID", L"jobID", job));
+          fields.add(wideField("docName", L"docName", cursor.readWString()));
           break;
         }
         case kJobEnd:
-          fields.push_back(intField("jobID", cursor.readUInt32()));
+          fields.add(intField("jobID", L"jobID", cursor.readUInt32()));
           break;
         case kSeverityStatus: {
           const std::uint32_t severity = cursor.readUInt32();
           const std::uint32_t status = cursor.readUInt32();
-          fields.push_back(intField("severity", severity));
-          fields.push_back(intField("status", status));
+          fields.add(intField("severity", L"severity", severity));
+          fields.add(intField("status", L"status", status));
           break;
         }
         default:
@@ -138,22 +153,30 @@ std::vector<StatusField> decodeStatusFields(const RecordHeader& header, const st
     case kOemClass: {
       StatusField block;
       block.name = "oemMessages";
+      block.wideName = L"oemMessages";
       block.kind = StatusField::Kind::kOemBlock;
       block.block = payload;
       block.blockSize = payload == nullptr ? 0 : keptSize;
-      fields.push_back(block);
-      fields.push_back(intField("oembufferSize", static_cast<std::uint32_t>(block.blockSize)));
+      const auto size = static_cast<std::uint32_t>(block.blockSize);
+      fields.add(std::move(block));
+      fields.add(intField("oembufferSize", L"oembufferSize", size));
       break;
     }
     case kStatusClass:
       if (header.subcode == kStatusSubcode) {
-        fields.push_back(intField("status", cursor.readUInt32()));
+        fields.add(intField("status", L"status", cursor.readUInt32()));
       }
       break;
     default:
       break;
   }
-  return fields;
+}
+
+std::vector<StatusField> decodeStatusFields(const RecordHeader& header, const std::uint8_t* payload,
+                                            std::size_t keptSize) {
+  StatusFields fixed;
+  decodeStatusFields(header, payload, keptSize, &fixed);
+  return std::vector<StatusField>(fixed.begin(), fixed.end());
 }
 
 PayloadWriter& PayloadWriter::u32(std::uint32_t value) {

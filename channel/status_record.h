@@ -15,6 +15,7 @@
 #ifndef CHANNEL_STATUS_RECORD_H_
 #define CHANNEL_STATUS_RECORD_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -90,7 +91,9 @@ class PayloadCursor {
 // One named entry of a decoded status record, in payload order.
 struct StatusField {
   enum class Kind { kInt, kString, kWString, kOemBlock };
-  std::string name;
+  // The entry's key, narrow and wide (static texts).
+  const char* name = "";
+  const wchar_t* wideName = L"";
   Kind kind = Kind::kInt;
   std::int32_t intValue = 0;  // u32 fields keep their bits
   std::string text;
@@ -99,9 +102,25 @@ struct StatusField {
   std::size_t blockSize = 0;
 };
 
-// Decodes the entries a status record yields: "subcode" first, then the
-// fields its class and subcode carry. Unknown classes and subcodes yield
-// "subcode" alone.
+// The most entries one status record yields ("subcode" and two more).
+inline constexpr std::size_t kMaxStatusFields = 3;
+
+// The entries of one record, held without a heap block of their own (only a
+// text too long for its string's own storage allocates).
+struct StatusFields {
+  std::array<StatusField, kMaxStatusFields> items;
+  std::size_t count = 0;
+
+  const StatusField* begin() const { return items.data(); }
+  const StatusField* end() const { return items.data() + count; }
+};
+
+// Decodes the entries a status record yields into `out`, replacing what it
+// held: "subcode" first, then the fields its class and subcode carry.
+// Unknown classes and subcodes yield "subcode" alone.
+void decodeStatusFields(const RecordHeader& header, const std::uint8_t* payload,
+                        std::size_t keptSize, StatusFields* out);
+// The same entries as a list.
 std::vector<StatusField> decodeStatusFields(const RecordHeader& header, const std::uint8_t* payload,
                                             std::size_t keptSize);
 

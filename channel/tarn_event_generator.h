@@ -8,10 +8,26 @@
 // When its owner asks it to stop it ends without posting or stopping
 // anything more.
 //
+// Backlog: the messages of the reader that wait for delivery are bounded.
+// With kMaxQueuedMessages of them alive the reader stops reading until the
+// main thread has delivered all but kResumeQueuedMessages; meanwhile the port
+// monitor's further writes wait in the pipe. A flood of records therefore
+// cannot grow the monitor's memory without end, however slowly the main
+// thread delivers. Their OEM blocks have a cap of their own
+// (kMaxQueuedOemBytes).
+//
+// Reading: one read of the stream asks for up to kReadAheadSize bytes, so a
+// stream that carries many small records costs one system call for many of
+// them. A read returns as soon as any bytes have arrived, and a record is
+// posted only once all of its bytes (including those dropped beyond the
+// kept mebibyte) have been read, so nothing waits for bytes that are not
+// there yet and no record is delivered before it has fully arrived.
+//
 // Threads: the constructor and destructor run on the creating thread (the
 // main thread); run() and the reading operations below run on the
-// generator's own thread, which is the only user of the handle and the
-// payload buffer. Destruction first stops and joins that thread.
+// generator's own thread, which is the only user of the handle, the
+// read-ahead buffer and the payload buffer. Destruction first stops and
+// joins that thread.
 #ifndef CHANNEL_TARN_EVENT_GENERATOR_H_
 #define CHANNEL_TARN_EVENT_GENERATOR_H_
 
@@ -24,6 +40,7 @@
 #include "framework/event_broker.h"
 #include "framework/instance_manager.h"
 #include "platform/byte_stream.h"
+#include "platform/wake_signal.h"
 
 namespace quor {
 
@@ -40,10 +57,13 @@ class TarnEventGenerator : public AbstractEventGenerator {
   // null buffer) when that allocation fails.
   virtual std::uint64_t reserveBuffer(std::uint8_t*& buffer, std::uint64_t capacity,
                                       std::uint64_t needed);
-  // Reads exactly count bytes into destination and returns it; throws
-  // std::domain_error when a read fails or the stream ends.
+  // Reads exactly count bytes into destination and returns it, taking the
+  // bytes already read ahead first; throws std::domain_error when a read
+  // fails or the stream ends.
   virtual std::uint8_t* statusRead(std::uint8_t* destination, std::uint64_t count);
-  // Reads and drops exactly count bytes, 4096 at a time; throws as statusRead.
+  // Reads and drops exactly count bytes, one read (of up to kReadAheadSize
+  // bytes) at a time, and looks for a stop request before each; throws as
+  // statusRead.
   virtual void statusSkip(std::uint64_t count);
   // True when the header starts with "TARN".
   virtual bool isValidHeader(const std::uint8_t* header);
@@ -57,18 +77,30 @@ class TarnEventGenerator : public AbstractEventGenerator {
   virtual void postStatus(const std::uint8_t* header, EventBroker* broker);
 
   // The read loop; ends when reading fails and then stops the broker. A stop
-  // request ends it too, between records or between chunks of a skip, and
-  // then it neither posts nor stops anything.
+  // request ends it too, between records or between chunks of a skip, or
+  // while it waits for the backlog to shrink, and then it neither posts nor
+  // stops anything.
   std::uint32_t run() override;
+  // Also wakes the loop from a wait for the backlog to shrink.
+  void requestStop() override;
 
   // The most bytes the OEM blocks of this generator's messages hold while
   // they wait to be delivered; the block of a record beyond that is dropped
   // ("oemMessages" null, "oembufferSize" 0, traced) and the record is
   // otherwise delivered.
   static constexpr std::uint64_t kMaxQueuedOemBytes = 4 * std::uint64_t{tarn::kMaxKeptPayload};
+  // The backlog at which the reader pauses, and the one at which it resumes.
+  static constexpr std::uint32_t kMaxQueuedMessages = 1024;
+  static constexpr std::uint32_t kResumeQueuedMessages = 512;
+  // The most one read of the stream asks for.
+  static constexpr std::size_t kReadAheadSize = 64 * 1024;
 
   platform::StreamHandle handle() const { return handle_; }
   bool openedHere() const { return openedHere_; }
+
+  // What this generator's living messages hold; shared with them, since a
+  // message may outlive its generator. Defined in the .cpp.
+  struct Backlog;
 
  private:
   platform::StreamHandle handle_ = platform::kNoStream;
@@ -77,8 +109,13 @@ class TarnEventGenerator : public AbstractEventGenerator {
   std::uint64_t payloadCapacity_ = 0;
   std::uint64_t keptSize_ = 0;
   tarn::PayloadCursor cursor_{nullptr, 0};
-  // Bytes of the OEM blocks held by this generator's living messages.
-  std::shared_ptr<std::atomic<std::uint64_t>> oemBytesHeld_;
+  // Bytes read from the stream and not yet used: [aheadBegin_, aheadEnd_) of
+  // readAhead_. Without the buffer (its allocation failed) every read asks
+  // for exactly what is needed.
+  std::unique_ptr<std::uint8_t[]> readAhead_;
+  std::size_t aheadBegin_ = 0;
+  std::size_t aheadEnd_ = 0;
+  std::shared_ptr<Backlog> backlog_;
 };
 
 // Makes a TarnEventGenerator; null when it cannot be allocated.

@@ -146,8 +146,11 @@ bool EventBroker::receive(vela::IMessage* message) {
   if (thread == nullptr) return false;
   switch (message->getCode()) {
     case vela::RequestStart: {
-      Lock guard(*this);
-      pending_.push_back(thread);
+      {
+        Lock guard(*this);
+        pending_.push_back(thread);
+      }
+      wake_.set();
       return true;
     }
     case vela::Starting:
@@ -196,8 +199,11 @@ bool EventBroker::initialize() {
 }
 
 bool EventBroker::stop(const vela::Guid*, bool) {
-  Lock guard(*this);
-  stopped_.store(true, std::memory_order_release);
+  {
+    Lock guard(*this);
+    stopped_.store(true, std::memory_order_release);
+  }
+  wake_.set();
   return true;
 }
 
@@ -216,7 +222,18 @@ void EventBroker::setClock(LocalClock clock) {
 }
 
 std::int32_t EventBroker::currentMinuteStamp() {
-  return minuteStamp(clock_ ? clock_() : platform::localTime());
+  lastRead_ = clock_ ? clock_() : platform::localTime();
+  return minuteStamp(lastRead_);
+}
+
+std::uint32_t EventBroker::millisecondsToNextMinute(const platform::LocalTime& time) {
+  // Out-of-range fields (a leap second, a clock of the tests) are clamped;
+  // the 1 ms over the minute keeps a timer that fires a little early from
+  // waking twice for one minute.
+  const int second = time.second < 0 ? 0 : (time.second > 59 ? 59 : time.second);
+  const int millisecond =
+      time.milliseconds < 0 ? 0 : (time.milliseconds > 999 ? 999 : time.milliseconds);
+  return static_cast<std::uint32_t>((60 - second) * 1000 - millisecond) + 1;
 }
 
 std::size_t EventBroker::queuedCount() {
@@ -234,6 +251,7 @@ void EventBroker::dispatchHeartbeat(std::int32_t idleCount) {
 std::int32_t EventBroker::run() {
   std::int32_t lastActivity = currentMinuteStamp();
   std::int32_t idleCount = 0;
+  bool delivered = false;
   while (!stopped_.load(std::memory_order_acquire)) {
     vela::counted_ptr<vela::IMessage> message;
     {
@@ -245,9 +263,16 @@ std::int32_t EventBroker::run() {
     }
     if (message) {
       dispatch(message.get());
+      delivered = true;
+      continue;
+    }
+    // The last-activity stamp is the time after the last message delivered.
+    // Only a quiet pass reads it, so it is taken once the queue has run dry,
+    // first thing in that pass, rather than after every message of a burst.
+    if (delivered) {
       lastActivity = currentMinuteStamp();
       idleCount = 0;
-      continue;
+      delivered = false;
     }
     {
       Lock guard(*this);
@@ -257,6 +282,8 @@ std::int32_t EventBroker::run() {
       }
       pending_.clear();
     }
+    // Every pass reads the clock, so lastRead_ is at most one pass old.
+    idleTimeoutMs_ = millisecondsToNextMinute(lastRead_);
     waitWhileIdle();
     const std::int32_t now = currentMinuteStamp();
     // Compared in 64 bits so that a stamp near the 32-bit limit cannot wrap.
@@ -269,6 +296,7 @@ std::int32_t EventBroker::run() {
   // threads here, before the owner starts tearing the framework down, means
   // no thread is left to call into the manager or the broker while their
   // destructors run.
+  idleTimeoutMs_ = kIdleWaitOutsideRunMs;
   stopComponentThreads();
   return 0;
 }
@@ -277,8 +305,7 @@ void EventBroker::waitWhileIdle() {
   if (manager_ != nullptr) {
     manager_->pumpMessage();
   } else {
-    // Without a manager there is no pump to pace the loop.
-    platform::sleepMilliseconds(kIdleSleepMs);
+    wake_.wait(idleTimeoutMs_);
   }
 }
 
@@ -291,8 +318,16 @@ bool EventBroker::post(const vela::Guid* source, std::int32_t code, std::int32_t
 }
 
 bool EventBroker::post(vela::counted_ptr<vela::IMessage> message) {
-  QueueLock guard(queueLock_);
-  queue_.push_back(std::move(message));
+  bool wasEmpty;
+  {
+    QueueLock guard(queueLock_);
+    wasEmpty = queue_.empty();
+    queue_.push_back(std::move(message));
+  }
+  // The loop waits only after it found the queue empty, and the first
+  // message queued after that finds it empty too: setting the signal for
+  // that one is enough, and a burst costs one wake-up rather than one each.
+  if (wasEmpty) wake_.set();
   return true;
 }
 
@@ -316,6 +351,8 @@ bool EventBroker::add(vela::IPropertyHolder* component) {
     components_.push_back(component);
   }
   component->setPointer(L"eventBroker", static_cast<void*>(this));
+  // The thread starts in the next quiet pass: a waiting loop must get to it.
+  if (thread != nullptr) wake_.set();
   return true;
 }
 

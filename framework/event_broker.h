@@ -15,6 +15,12 @@
 // add, remove or stop from inside receive. Lock order: the broker's mutex,
 // then a thread's lock, then a property holder's; the queue lock is
 // innermost and nothing is taken while it is held.
+// Waking: a quiet pass of the loop waits, through the manager's pump step,
+// on the broker's wake signal (and on Windows on the thread's window
+// messages too) until the minute stamp may next change. post sets the signal
+// when it queues into an empty queue; stop, a start request and add of a
+// component with a thread set it always. So a posted message is looked at
+// at once, and an idle loop wakes once a minute for its heartbeat.
 #ifndef FRAMEWORK_EVENT_BROKER_H_
 #define FRAMEWORK_EVENT_BROKER_H_
 
@@ -33,6 +39,7 @@
 #include "framework/thread.h"
 #include "platform/critical_section.h"
 #include "platform/local_time.h"
+#include "platform/wake_signal.h"
 
 namespace quor {
 
@@ -115,15 +122,27 @@ class EventBroker : public vela::IListener, public vela::Mutex {
   // The bound of stopComponentThreads() and remove (default 5 s).
   void setJoinTimeout(std::uint32_t timeoutMs) { joinTimeoutMs_ = timeoutMs; }
 
-  // The pause of a quiet pass when the broker has no manager to pump.
-  static constexpr std::uint32_t kIdleSleepMs = 100;
+  // What the wait of a quiet pass waits on; set by post, stop, start
+  // requests and add. Any thread may set it.
+  platform::WakeSignal& wakeSignal() { return wake_; }
+  // How long the wait of the current quiet pass may last: until the local
+  // clock's next minute, when the heartbeat may be due (at most a minute).
+  // Outside run, kIdleWaitOutsideRunMs. Read on the loop's thread.
+  std::uint32_t idleTimeoutMs() const { return idleTimeoutMs_; }
+  // The milliseconds from `time` until its next minute begins, a little
+  // over rather than under: between 2 and 60001.
+  static std::uint32_t millisecondsToNextMinute(const platform::LocalTime& time);
+
+  // The bound of a pump step taken outside the loop.
+  static constexpr std::uint32_t kIdleWaitOutsideRunMs = 100;
 
  private:
   using ListenerList = std::vector<vela::IListener*>;
 
+  // Reads the clock (and keeps the time for the next quiet pass's wait).
   std::int32_t currentMinuteStamp();
-  // The pause of a quiet pass: one step of the manager's pump, which sleeps
-  // when no window message waits, or, without a manager, a sleep.
+  // The pause of a quiet pass: one step of the manager's pump, which waits
+  // when no window message waits, or, without a manager, the wait alone.
   void waitWhileIdle();
   // Publishes a copy of listeners_ for deliveries; called with the mutex held.
   void publishListeners();
@@ -151,6 +170,11 @@ class EventBroker : public vela::IListener, public vela::Mutex {
   // stop requests, at the end of the process.
   std::vector<vela::IPropertyHolder*> abandoned_;
   LocalClock clock_;  // used on the loop's thread only
+  platform::WakeSignal wake_;
+  // The loop's thread only: the time it read last, and the bound of the
+  // wait of the quiet pass in progress.
+  platform::LocalTime lastRead_;
+  std::uint32_t idleTimeoutMs_ = kIdleWaitOutsideRunMs;
   std::uint32_t joinTimeoutMs_ = vela::AbstractThread::kDefaultJoinTimeoutMs;
 };
 

@@ -31,6 +31,10 @@ AbstractInstanceManager::~AbstractInstanceManager() {
   releaseModules();
 }
 
+void AbstractInstanceManager::pumpMessage() {
+  if (broker_ != nullptr) broker_->wakeSignal().wait(broker_->idleTimeoutMs());
+}
+
 void AbstractInstanceManager::releaseModules() {
   for (ModuleRecord* record : modules_) delete record;
   modules_.clear();
@@ -240,7 +244,7 @@ void InstanceManager::registerClass(const char* name, const ClassId& classId, Ma
 }
 
 void InstanceManager::pumpMessage() {
-  platform::pumpWindowMessage(dialogs_);
+  platform::pumpWindowMessage(dialogs_, &broker_.wakeSignal(), broker_.idleTimeoutMs());
 }
 
 std::int32_t InstanceManager::addHandle(const wchar_t* name, const WindowHandle& window) {

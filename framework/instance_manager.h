@@ -66,7 +66,10 @@ class IInstanceManager {
   virtual bool removeComponent(vela::IPropertyHolder* component, bool deleteIt) = 0;
   // Runs the broker loop until the broker is stopped; -1 if start-up failed.
   virtual std::int32_t run() = 0;
-  // One step of the main thread's window message pump.
+  // One step of the main thread's window message pump: one window message,
+  // or, when none is waiting, a wait for the next thing to do (a window
+  // message, the broker's wake signal, or the end of the broker's idle
+  // bound). The broker's loop calls it once per quiet pass.
   virtual void pumpMessage() = 0;
   // "DialogHandle" registers a window whose dialog messages the pump routes
   // to it; 0 on success, -1 for another name or a handle that is no window.
@@ -98,7 +101,8 @@ class AbstractInstanceManager : public IInstanceManager {
   bool addComponent(vela::IPropertyHolder* component) override;
   bool removeComponent(vela::IPropertyHolder* component, bool deleteIt) override;
   std::int32_t run() override;
-  void pumpMessage() override {}
+  // Without windows: the wait alone, on the broker's wake signal.
+  void pumpMessage() override;
   std::int32_t addHandle(const wchar_t* name, const WindowHandle& window) override;
   std::int32_t removeHandle(const wchar_t* name, const WindowHandle& window) override;
   ~AbstractInstanceManager() override;

@@ -104,6 +104,29 @@ StringMapper::~StringMapper() {
 
 void StringMapper::load(const std::string& directory, const std::string& mapFileName) {
   try {
+    pendingDirectory_ = directory;
+    pendingMapFileName_ = mapFileName;
+    pending_ = true;
+  } catch (...) {
+    // No memory for two paths: read at once, as far as that goes.
+    loadNow(directory, mapFileName);
+  }
+}
+
+void StringMapper::settle() const {
+  if (!pending_) return;
+  // load() is not callable on a const mapper, so one with a reading pending
+  // is not a const object.
+  auto* self = const_cast<StringMapper*>(this);
+  self->pending_ = false;
+  const std::string directory = std::move(self->pendingDirectory_);
+  const std::string mapFileName = std::move(self->pendingMapFileName_);
+  self->loadNow(directory, mapFileName);
+}
+
+void StringMapper::loadNow(const std::string& directory, const std::string& mapFileName) {
+  pending_ = false;
+  try {
     if (!readLanguageMap(directory, mapFileName)) {
       trace("no language map in " + directory + " named " + mapFileName);
       return;
@@ -127,6 +150,7 @@ void StringMapper::load(const std::string& directory, const std::string& mapFile
 }
 
 std::string StringMapper::getText(int32_t id) const {
+  settle();
   if (module_) {
     char buffer[kResourceTextBuffer];
     const int length = LoadStringA(module_, static_cast<UINT>(id), buffer, kResourceTextBuffer);

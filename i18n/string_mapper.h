@@ -3,10 +3,20 @@
 //
 // A language map (an XML file) lists the languages the product is translated
 // into and where each one's texts are: an XML strings file or the string
-// tables of a resource module. load() reads the map, chooses the user's
-// language and loads its texts; getText() then answers by string id. Every
-// failure leaves the mapper without texts, so that callers fall back to the
-// program's own string tables.
+// tables of a resource module. load() names the map; the first question to
+// the mapper (getText() and the other public readers) reads it, chooses the
+// user's language and loads its texts; getText() then answers by string id.
+// Every failure leaves the mapper without texts, so that callers fall back to
+// the program's own string tables.
+//
+// Why the reading waits for the first question: the first XML document a
+// process loads brings in the XML DOM with the libraries it binds files
+// through (urlmon, wininet, shell32), and that binding makes a window, which
+// under Wine starts the display driver and, when none runs, the desktop
+// process; parsing a map and its strings file takes a few milliseconds. The
+// monitor makes its mappers before it opens the status stream, and in most
+// print jobs shows no dialog at all, so none of this stays on its way to
+// reading the printer's status.
 //
 //   StringMapper mapper;
 //   mapper.load(programDirectory, "qmx_Kestrel_DialogLangMap.xml");
@@ -55,13 +65,16 @@ class StringMapper {
   StringMapper(const StringMapper&) = delete;
   StringMapper& operator=(const StringMapper&) = delete;
 
-  // Reads the language map (an empty name means "langmap.xml") from the
-  // directory, chooses the language and loads its texts. Never throws; any
+  // Names the language map (an empty name means "langmap.xml") in the
+  // directory; the first question to the mapper reads it, chooses the
+  // language and loads its texts, as loadNow() does. Never throws; any
   // failure leaves the mapper without texts. The directory, like every path
   // the mapper uses, is in the ANSI code page, as GetModuleFileNameA gives
   // the program's path. A map or strings file whose document type declares
   // entities, or that is larger than kMaxLanguageFileBytes, is refused.
   void load(const std::string& directory, const std::string& mapFileName);
+  // Reads the language map now, chooses the language and loads its texts.
+  void loadNow(const std::string& directory, const std::string& mapFileName);
 
   // The text for the id in the chosen language, in the process ANSI code page
   // whichever source it came from; empty when there is none.
@@ -71,11 +84,23 @@ class StringMapper {
   // a backslash; empty when first is empty.
   static std::string joinPath(const std::string& first, const std::string& second);
 
-  const LanguageEntry& currentLanguage() const { return current_; }
-  const std::vector<LanguageEntry>& languages() const { return languages_; }
+  const LanguageEntry& currentLanguage() const {
+    settle();
+    return current_;
+  }
+  const std::vector<LanguageEntry>& languages() const {
+    settle();
+    return languages_;
+  }
   // The XML strings file last loaded; empty when none.
-  const std::string& stringsPath() const { return stringsPath_; }
-  bool hasResourceModule() const { return module_ != nullptr; }
+  const std::string& stringsPath() const {
+    settle();
+    return stringsPath_;
+  }
+  bool hasResourceModule() const {
+    settle();
+    return module_ != nullptr;
+  }
 
  protected:
   // The steps of load(), each usable on its own.
@@ -90,6 +115,13 @@ class StringMapper {
 
  private:
   void freeResourceModule();
+  // Does the reading load() put off, once.
+  void settle() const;
+
+  // What load() named and has not been read yet.
+  bool pending_ = false;
+  std::string pendingDirectory_;
+  std::string pendingMapFileName_;
 
   const UiLanguageSource* platform_;  // not owned
   LanguageEntry current_;

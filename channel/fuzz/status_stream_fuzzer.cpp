@@ -1,14 +1,18 @@
 // Fuzz target: any byte sequence as the status stream, read by the status
 // stream reader's own loop (reads, header check, payload buffer, decoding,
-// messages). The bytes reach it through a real file descriptor, so the reads
-// are the reader's own. Run with -malloc_limit_mb=2: no record may make the
-// reader allocate more than its one-mebibyte buffer (plus small change).
+// messages) on its own thread, and delivered by the broker's loop to a
+// listener that reads every entry. The bytes reach the reader through a real
+// file descriptor, so the reads are the reader's own. Run with
+// -malloc_limit_mb=2: no record may make the reader allocate more than its
+// one-mebibyte buffer (plus small change).
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "channel/tarn_event_generator.h"
@@ -32,7 +36,33 @@ class CountingBroker : public quor::EventBroker {
 class FuzzManager : public quor::AbstractInstanceManager {
  public:
   FuzzManager() : broker(this) { broker_ = &broker; }
+  ~FuzzManager() override { broker.stopComponentThreads(); }
   CountingBroker broker;
+};
+
+// Reads every entry a status message may carry, as listeners do.
+class ReadingListener : public quor::AbstractListener {
+ public:
+  ReadingListener() { setPointer(L"listener", static_cast<vela::IListener*>(this)); }
+  const vela::Guid* getClassId() const override { return &vela::nullGuid(); }
+  bool receive(vela::IMessage* message) override {
+    const vela::IPropertyHolder* p = message->getProperties();
+    std::uint64_t sum = 0;
+    for (const wchar_t* key : {L"subcode", L"jobID", L"severity", L"status", L"oembufferSize"}) {
+      sum += static_cast<std::uint32_t>(p->getInt(key, 0));
+    }
+    for (const wchar_t* key : {L"portName", L"printerName", L"docName"}) {
+      if (const char* text = p->getString(key, nullptr)) sum += std::strlen(text);
+      if (const wchar_t* text = p->getWString(key, nullptr)) sum += std::wcslen(text);
+    }
+    const auto* block = static_cast<const std::uint8_t*>(p->getPointer(L"oemMessages", nullptr));
+    const std::int32_t size = p->getInt(L"oembufferSize", 0);
+    // The whole block must be there (the sanitizer checks each byte read).
+    for (std::int32_t i = 0; block != nullptr && i < size; ++i) sum += block[i];
+    checksum += sum;
+    return false;
+  }
+  std::uint64_t checksum = 0;
 };
 
 }  // namespace
@@ -50,14 +80,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   lseek(fd, 0, SEEK_SET);
   {
     FuzzManager manager;
+    manager.broker.add(new ReadingListener);
     vela::PropertyHolder parameters;
+    parameters.setPointer(L"threadControl", static_cast<vela::IListener*>(&manager.broker));
     parameters.setWString("input", std::to_wstring(fd).c_str());
-    quor::TarnEventGenerator reader(&parameters, &manager);
-    // The loop itself, on this thread: it returns when the bytes run out or
-    // go wrong, and must stop the broker exactly once on the way.
-    reader.run();
+    manager.broker.add(new quor::TarnEventGenerator(&parameters, &manager));
+    // The reader runs on its thread until the bytes run out or go wrong,
+    // and must stop the broker exactly once on the way; the loop delivers
+    // meanwhile, so that a long input never leaves the reader waiting for
+    // its backlog to shrink.
+    manager.broker.run();
     if (manager.broker.stops != 1) std::abort();
-    // The queued messages go with the broker.
+    // Messages still queued go with the broker.
   }
   close(fd);
   return 0;

@@ -149,6 +149,70 @@ TEST(TarnEventGeneratorTest, TurnsEveryRecordIntoOneMessageWithTheEntriesOfItsCl
   EXPECT_EQ(setup.stops(), 1);
 }
 
+// One read may bring several records and part of the next: the whole ones
+// are posted at once, the part waits for the rest of its bytes.
+TEST(TarnEventGeneratorTest, RecordsReadTogetherArePostedOnlyOnceWhollyArrived) {
+  ReaderSetup setup("together");
+  ASSERT_TRUE(setup.pipe.ok());
+  Bytes first = tarn::encodeStatus(41001);
+  const Bytes second = tarn::encodeJobStart(3, "report");
+  const Bytes third = tarn::encodePortNames("LPT1:", "Kestrel");
+  first.insert(first.end(), second.begin(), second.end());
+  const std::size_t cut = 20;  // inside the third record's payload
+  first.insert(first.end(), third.begin(), third.begin() + cut);
+  write(setup.pipe.server, first);
+  setup.generator->start();
+  ASSERT_TRUE(chantest::waitUntil([&] { return setup.posted() == 2; }));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(setup.posted(), 2u) << "a record was posted before all of it had come";
+  write(setup.pipe.server, third, cut);
+  ASSERT_TRUE(chantest::waitUntil([&] { return setup.posted() == 3; }));
+  setup.recording->onMessage = [&](const Seen&) {
+    if (setup.recording->snapshot().size() == 3) setup.pipe.closeServer();
+  };
+  EXPECT_TRUE(chantest::runLoop(setup.manager->broker));
+  const std::vector<Seen> seen = setup.recording->snapshot();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].status, 41001);
+  EXPECT_EQ(seen[1].docName, "report");
+  EXPECT_EQ(seen[2].printerName, "Kestrel");
+}
+
+// A main thread that does not deliver (busy, or not running yet) makes the
+// reader pause at its backlog bound instead of queueing without end; once
+// delivery resumes, every record arrives, in order.
+TEST(TarnEventGeneratorTest, AFloodOfRecordsPausesTheReaderAtItsBacklogBound) {
+  ReaderSetup setup("flood");
+  ASSERT_TRUE(setup.pipe.ok());
+  const std::size_t total = quor::TarnEventGenerator::kMaxQueuedMessages + 600;
+  Bytes stream;
+  for (std::size_t i = 0; i < total; ++i) {
+    const Bytes record = tarn::encodeStatus(static_cast<std::uint32_t>(i + 1));
+    stream.insert(stream.end(), record.begin(), record.end());
+  }
+  std::thread writer([&] {
+    write(setup.pipe.server, stream);
+    chantest::waitUntil([&] { return setup.recording->snapshot().size() == total; });
+    setup.pipe.closeServer();
+  });
+  setup.generator->start();
+  const std::size_t bound = quor::TarnEventGenerator::kMaxQueuedMessages;
+  ASSERT_TRUE(chantest::waitUntil([&] { return setup.manager->broker.queuedCount() == bound; }));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(setup.manager->broker.queuedCount(), bound) << "the reader went on past its bound";
+  EXPECT_NE(setup.trace().find("reading pauses"), std::string::npos) << setup.trace();
+  EXPECT_TRUE(chantest::runLoop(setup.manager->broker));
+  writer.join();
+  const std::vector<Seen> seen = setup.recording->snapshot();
+  ASSERT_EQ(seen.size(), total);
+  std::size_t outOfOrder = 0;
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    if (seen[i].status != static_cast<std::int32_t>(i + 1)) ++outOfOrder;
+  }
+  EXPECT_EQ(outOfOrder, 0u);
+  EXPECT_EQ(setup.stops(), 1);
+}
+
 TEST(TarnEventGeneratorTest, ARecordLongerThanOneMebibyteIsConsumedWholeAndTheNextOneRead) {
   ReaderSetup setup("long");
   ASSERT_TRUE(setup.pipe.ok());

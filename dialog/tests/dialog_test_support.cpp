@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "channel/channel_makers.h"
 #include "framework/listener.h"
 #include "dialog/status_dialog.h"
 

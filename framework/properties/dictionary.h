@@ -11,6 +11,7 @@
 #define FRAMEWORK_PROPERTIES_DICTIONARY_H_
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <vector>
@@ -69,6 +70,22 @@ class dictionary {
     auto it = keys_.find(key);
     if (it == keys_.end()) return defaultValue;
     return get(it->second, defaultValue);
+  }
+
+  // The value under a key given in any form the keys compare with (a view
+  // of a text, say), without making a Key of it; defaultValue when absent.
+  template <class Probe>
+  Value lookup(const Probe& key, Value defaultValue) const {
+    auto it = keys_.find(key);
+    if (it == keys_.end()) return defaultValue;
+    return get(it->second, defaultValue);
+  }
+  // The identifier of a key given in any form the keys compare with, 0 when
+  // absent.
+  template <class Probe>
+  Id lookupId(const Probe& key) const {
+    auto it = keys_.find(key);
+    return it == keys_.end() ? 0 : it->second;
   }
 
   // The identifier of key, 0 when absent.
@@ -149,7 +166,8 @@ class dictionary {
     for (const auto& entry : keys_) claimId(entry.second);
   }
 
-  std::map<Key, Id> keys_;
+  // std::less<> lets lookup find a key without a Key made of the probe.
+  std::map<Key, Id, std::less<>> keys_;
   std::map<Id, Value> values_;
   Id lowest_ = Highest;
   Id highest_ = Lowest;

@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/text.h"
@@ -181,7 +182,8 @@ IProperty* PropertyHolder::getProperty(const wchar_t* key) const {
   IProperty* property;
   {
     std::lock_guard<const Synchronized> guard(*this);
-    property = dictionary_.get(std::wstring(key), nullptr);
+    // A view of the key: looking it up allocates nothing.
+    property = dictionary_.lookup(std::wstring_view(key), nullptr);
   }
   return property ? property : NullProperty::instance();
 }
@@ -189,13 +191,14 @@ IProperty* PropertyHolder::getProperty(const wchar_t* key) const {
 bool PropertyHolder::hasProperty(const wchar_t* key) const {
   if (!key) return false;
   std::lock_guard<const Synchronized> guard(*this);
-  return dictionary_.contains(std::wstring(key));
+  const std::int32_t id = dictionary_.lookupId(std::wstring_view(key));
+  return id != 0 && dictionary_.contains(id);
 }
 
 std::int32_t PropertyHolder::getPropertyId(const wchar_t* key) const {
   if (!key) return 0;
   std::lock_guard<const Synchronized> guard(*this);
-  return dictionary_.getId(std::wstring(key));
+  return dictionary_.lookupId(std::wstring_view(key));
 }
 
 bool PropertyHolder::setPointer(const wchar_t* key, void* pointer) {

@@ -456,6 +456,32 @@ TEST_F(StringMapperTest, ChosenLanguageSelectsItsEntry) {
   EXPECT_EQ("default", loadedLanguage());
 }
 
+// load() only names the map: the files are read at the first question, and
+// a mapper that is never asked never reads them.
+TEST_F(StringMapperTest, TheMapIsReadAtTheFirstQuestionNotAtLoad) {
+  platform_.setAll(0x0407);
+  TestMapper mapper(platform_);
+  mapper.load(dir_.path(), "map.xml");  // nothing there yet
+  writeFourLanguages();
+  EXPECT_EQ("de", mapper.getText(1));
+  EXPECT_EQ(0x0407u, mapper.currentLanguage().langId);
+  // Once read, the texts stay what they were.
+  dir_.write("de\\strings.xml", stringsFile(entry("1", "changed")));
+  EXPECT_EQ("de", mapper.getText(1));
+
+  // Every reader settles a pending load, and a second load names the map
+  // the next question reads.
+  TestMapper other(platform_);
+  other.load(dir_.path(), "absent.xml");
+  other.load(dir_.path(), "map.xml");
+  EXPECT_EQ(4u, other.languages().size());
+  EXPECT_NE(std::string::npos, other.stringsPath().find("de\\strings.xml")) << other.stringsPath();
+  EXPECT_FALSE(other.hasResourceModule());
+
+  TestMapper never(platform_);
+  never.load("Q:\\no\\such\\folder", "map.xml");  // destroyed unasked
+}
+
 TEST_F(StringMapperTest, ResourceModuleAnswersFromItsStringTable) {
   dir_.copy(testModulePath(), "de\\strings.dll");
   dir_.write("map.xml", languageMap(language(

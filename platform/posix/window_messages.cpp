@@ -1,5 +1,6 @@
-// The native build has no windows: the pump step is the idle sleep alone.
+// The native build has no windows: a pump step is the wait alone.
 #include "platform/window_messages.h"
+
 #include "platform/thread.h"
 
 namespace platform {
@@ -8,8 +9,13 @@ bool isWindow(WindowHandle) {
   return false;
 }
 
-void pumpWindowMessage(const std::vector<WindowHandle>&) {
-  sleepMilliseconds(100);
+void pumpWindowMessage(const std::vector<WindowHandle>&, WakeSignal* wake,
+                       std::uint32_t timeoutMs) {
+  if (wake != nullptr) {
+    wake->wait(timeoutMs);
+  } else {
+    sleepMilliseconds(timeoutMs);
+  }
 }
 
 }  // namespace platform

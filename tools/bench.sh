@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# Every benchmark, natively and under Wine, and one table of the figures
+# against their targets:
+#
+#   tools/bench.sh            (what `make bench` runs)
+#
+# Installs what is missing (tools/setup.sh), builds the native benchmarks
+# (preset `bench`, optimised, no sanitizers) and the Windows ones (the
+# `windows` tree, configured with -DMONITOR_BENCHMARKS=ON), runs them, keeps
+# their whole output in build/bench/results/, and prints the table. The
+# Windows programs run under Wine with the tree's own prefix, one Xvfb and one
+# persistent wineserver of our own. The table's ratio is the figure divided by
+# the target (by 100 ms, the loop's former sleep, for the alert rows); "met" says
+# whether the figure is on the right side of its target.
+#
+# Environment: BENCH_GROWTH_ALERTS (default 10000) and BENCH_ALERT_SAMPLES
+# (default 40) shorten or lengthen the two longest runs.
+set -u
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+# shellcheck source=tools/setup.sh
+. tools/setup.sh
+ensure_packages || exit 1
+ensure_locales || exit 1
+
+results=$root/build/bench/results
+mkdir -p "$results"
+rm -f "$results"/*.txt
+status=0
+
+echo "=== [bench] native build"
+if ! { cmake --preset bench >"$results/configure-native.log" 2>&1 &&
+       cmake --build --preset bench -j2 --target channel_bench latency_bench framework_bench; }; then
+  cat "$results/configure-native.log"
+  echo "=== [bench] native build FAILED"
+  exit 1
+fi
+echo "=== [bench] windows build"
+if ! { cmake --preset windows -DMONITOR_BENCHMARKS=ON >"$results/configure-windows.log" 2>&1 &&
+       cmake --build --preset windows -j2 --target qmxMeadowMonitor monitor_bench bench_hello \
+         bench_hello_gui channel_bench latency_bench; }; then
+  cat "$results/configure-windows.log"
+  echo "=== [bench] windows build FAILED"
+  exit 1
+fi
+
+# Runs one benchmark, keeping its output in results/NAME.txt.
+run() {
+  local name=$1
+  shift
+  echo "=== [bench] $name"
+  if ! "$@" >"$results/$name.txt" 2>&1; then
+    echo "=== [bench] $name FAILED"
+    cat "$results/$name.txt"
+    status=1
+    return 1
+  fi
+  grep -v '^BENCH ' "$results/$name.txt"
+}
+
+# The machine's load while the benchmarks run: on a shared machine the
+# latency tails follow it.
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+run native-latency build/bench/channel/latency_bench 1000
+run native-throughput build/bench/channel/channel_bench 300000
+run native-broker build/bench/framework/framework_bench --benchmark_filter='BM_PostAndDeliver/1/'
+
+export WINEPREFIX=$root/build/windows/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
+tools/wine-prefix.sh || exit 1
+own_display=0
+if [ -z "${DISPLAY:-}" ]; then
+  start_xvfb || exit 1
+  own_display=1
+fi
+wineserver -p
+wine cmd /c exit </dev/null >/dev/null 2>&1
+# Wine's own services go on starting for a moment after the first program of
+# a session; they are not what is measured.
+sleep 5
+
+win=build/windows
+run wine-latency wine $win/channel/latency_bench.exe 1000
+run wine-throughput wine $win/channel/channel_bench.exe 50000
+run wine-alert wine $win/tools/bench/monitor_bench.exe alert "${BENCH_ALERT_SAMPLES:-40}"
+run wine-idle wine $win/tools/bench/monitor_bench.exe idle 10
+run wine-startup wine $win/tools/bench/monitor_bench.exe startup 10
+run wine-growth wine $win/tools/bench/monitor_bench.exe growth "${BENCH_GROWTH_ALERTS:-10000}"
+
+wine_version=$(wine --version 2>/dev/null)
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+wineserver -k 2>/dev/null
+[ $own_display = 1 ] && stop_xvfb
+
+echo
+echo "=== [bench] results ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $wine_version;"
+echo "    load average $load_before at the start, $load_after at the end)"
+python3 - "$results" <<'EOF'
+import re, sys, pathlib
+
+results = pathlib.Path(sys.argv[1])
+figures = {}
+for path in results.glob("*.txt"):
+    prefix = path.stem.split("-")[0]
+    for line in path.read_text(errors="replace").splitlines():
+        match = re.match(r"BENCH (\S+) (\S+)$", line)
+        if match:
+            figures[f"{prefix}.{match.group(1)}"] = float(match.group(2))
+    # Google Benchmark's own line for the broker alone.
+    for line in path.read_text(errors="replace").splitlines():
+        match = re.search(r"BM_PostAndDeliver/1/real_time .* items_per_second=([\d.]+)([kMG]?)/s", line)
+        if match:
+            scale = {"": 1, "k": 1e3, "M": 1e6, "G": 1e9}[match.group(2)]
+            figures["native.broker_messages_per_s"] = float(match.group(1)) * scale
+
+def number(value, unit):
+    if unit == "records/s" or unit == "messages/s":
+        return f"{value:,.0f} {unit}"
+    if unit == "KiB":
+        return f"{value:+,.0f} KiB"
+    if unit == "objects":
+        return f"{value:+.0f}"
+    if unit == "%":
+        return f"{value:.4f} %"
+    if unit == "x":
+        return f"{value:.2f} x"
+    if unit == "/s":
+        return f"{value:.2f} /s"
+    return f"{value:.3f} {unit}"
+
+# (measure, key, unit, target text, bound, direction, divisor for the ratio)
+rows = [
+    ("record -> listener p99, native", "native.latency_p99_ms", "ms", "<= 2 ms", 2, "<=", 2),
+    ("record -> listener p99, Wine", "wine.latency_p99_ms", "ms", "<= 2 ms", 2, "<=", 2),
+    ("record -> first alert of a job visible, Wine", "wine.alert_first_ms", "ms", "(ratio to 100 ms)", None, None, 100),
+    ("record -> alert visible p50, Wine", "wine.alert_p50_ms", "ms", "(ratio to 100 ms)", None, None, 100),
+    ("record -> alert visible p95, Wine", "wine.alert_p95_ms", "ms", "<= 0.3 x 100 ms", 30, "<=", 100),
+    ("idle: main-thread wake-ups, Wine", "wine.idle_wakeups_per_s", "/s", "<= 1 /s", 1, "<=", 1),
+    ("idle: CPU of one core, Wine", "wine.idle_cpu_percent", "%", "<= 0.1 %", 0.1, "<=", 0.1),
+    ("start-up / hello world (GUI), Wine", "wine.startup_ratio", "x", "<= 1.5", 1.5, "<=", 1.5),
+    ("start-up / hello world (kernel32 only)", "wine.startup_ratio_kernel32", "x", "-", None, None, None),
+    ("growth: private bytes, Wine", "wine.growth_private_kib", "KiB", "<= 1024 KiB", 1024, "<=", 1024),
+    ("growth: GDI objects, Wine", "wine.growth_gdi_objects", "objects", "<= 5", 5, "<=", 5),
+    ("growth: USER objects, Wine", "wine.growth_user_objects", "objects", "<= 5", 5, "<=", 5),
+    ("growth after the first tenth: private", "wine.growth_warm_private_kib", "KiB", "-", None, None, None),
+    ("growth after the first tenth: GDI", "wine.growth_warm_gdi_objects", "objects", "-", None, None, None),
+    ("throughput, native", "native.throughput_records_per_s", "records/s", ">= 1,000,000/s", 1e6, ">=", 1e6),
+    ("throughput / raw reads (2 per record), native", "native.throughput_ratio_to_raw", "x", ">= 0.4", 0.4, ">=", 0.4),
+    ("throughput / raw reads (64 KiB each), native", "native.throughput_ratio_to_read_ahead", "x", "-", None, None, None),
+    ("throughput, Wine", "wine.throughput_records_per_s", "records/s", "-", None, None, None),
+    ("throughput / raw reads (2 per record), Wine", "wine.throughput_ratio_to_raw", "x", "-", None, None, None),
+    ("broker alone, native (1 producer)", "native.broker_messages_per_s", "messages/s", "-", None, None, None),
+]
+table = [("measure", "figure", "target", "ratio", "met")]
+for measure, key, unit, target, bound, direction, divisor in rows:
+    if key not in figures:
+        table.append((measure, "missing", target, "", "no" if bound is not None else ""))
+        continue
+    value = figures[key]
+    ratio = f"{value / divisor:.3f}" if divisor else ""
+    met = ""
+    if bound is not None:
+        met = "yes" if (value <= bound if direction == "<=" else value >= bound) else "no"
+    table.append((measure, number(value, unit), target, ratio, met))
+widths = [max(len(row[i]) for row in table) for i in range(5)]
+for index, row in enumerate(table):
+    print("| " + " | ".join(cell.ljust(widths[i]) for i, cell in enumerate(row)) + " |")
+    if index == 0:
+        print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+EOF
+exit $status
