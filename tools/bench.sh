@@ -39,7 +39,7 @@ fi
 echo "=== [bench] windows build"
 if ! { cmake --preset windows -DMONITOR_BENCHMARKS=ON >"$results/configure-windows.log" 2>&1 &&
        cmake --build --preset windows -j2 --target qmxMeadowMonitor monitor_bench bench_hello \
-         bench_hello_gui channel_bench latency_bench; }; then
+         bench_hello_gui channel_bench latency_bench e2e_bench port_monitor_sim; }; then
   cat "$results/configure-windows.log"
   echo "=== [bench] windows build FAILED"
   exit 1
@@ -88,6 +88,10 @@ run wine-alert wine $win/tools/bench/monitor_bench.exe alert "${BENCH_ALERT_SAMP
 run wine-idle wine $win/tools/bench/monitor_bench.exe idle 10
 run wine-startup wine $win/tools/bench/monitor_bench.exe startup 10
 run wine-growth wine $win/tools/bench/monitor_bench.exe growth "${BENCH_GROWTH_ALERTS:-10000}"
+# The whole reliability runs of the real program: the job cut at every byte
+# offset, the soak, the end of the job amid a flood (tools/reliability-bench.sh
+# runs them alone).
+run wine-reliability wine $win/e2e/tests/e2e_bench.exe all
 
 wine_version=$(wine --version 2>/dev/null)
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -115,6 +119,17 @@ for path in results.glob("*.txt"):
             scale = {"": 1, "k": 1e3, "M": 1e6, "G": 1e9}[match.group(2)]
             figures["native.broker_messages_per_s"] = float(match.group(1)) * scale
 
+# The reliability runs print counts, not BENCH lines.
+reliability = results / "wine-reliability.txt"
+if reliability.exists():
+    text = reliability.read_text(errors="replace")
+    for kind, total_key, clean_key in (("cuts", "cuts", "cut_clean_exits"),
+                                       ("teardowns", "teardowns", "teardown_clean_exits")):
+        match = re.search(r"(\d+) %s, (\d+) clean exits" % kind, text)
+        if match:
+            figures["wine." + total_key] = float(match.group(1))
+            figures["wine." + clean_key] = float(match.group(2))
+
 def number(value, unit):
     if unit == "records/s" or unit == "messages/s":
         return f"{value:,.0f} {unit}"
@@ -126,6 +141,8 @@ def number(value, unit):
         return f"{value:.4f} %"
     if unit == "x":
         return f"{value:.2f} x"
+    if unit == "runs":
+        return f"{value:.0f}"
     if unit == "/s":
         return f"{value:.2f} /s"
     return f"{value:.3f} {unit}"
@@ -153,6 +170,13 @@ rows = [
     ("throughput / raw reads (2 per record), Wine", "wine.throughput_ratio_to_raw", "x", "-", None, None, None),
     ("broker alone, native (1 producer)", "native.broker_messages_per_s", "messages/s", "-", None, None, None),
 ]
+for measure, total, clean in (("job cut at every byte offset: clean exits, Wine", "wine.cuts", "wine.cut_clean_exits"),
+                              ("end of job amid a flood: clean exits, Wine", "wine.teardowns", "wine.teardown_clean_exits")):
+    if total in figures and clean in figures:
+        figures[measure] = figures[clean]
+        rows.append((measure, measure, "runs", f"all {figures[total]:.0f}", figures[total], ">=", figures[total]))
+    else:
+        rows.append((measure, clean, "runs", "all", 1, ">=", None))
 table = [("measure", "figure", "target", "ratio", "met")]
 for measure, key, unit, target, bound, direction, divisor in rows:
     if key not in figures:

@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "app/status_code_table.h"
-#include "channel/channel_makers.h"
 #include "dialog/qmx_meadow_status_dialog.h"
 #include "framework/instance_manager.h"
 #include "framework/properties/property_holder.h"

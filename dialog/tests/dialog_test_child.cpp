@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "channel/channel_makers.h"
 #include "dialog/qmx_meadow_status_dialog.h"
 #include "framework/instance_manager.h"
 #include "framework/properties/property_holder.h"

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "channel/channel_makers.h"
 #include "framework/listener.h"
 #include "dialog/status_dialog.h"
 
