@@ -66,17 +66,7 @@ run native-latency build/bench/channel/latency_bench 1000
 run native-throughput build/bench/channel/channel_bench 300000
 run native-broker build/bench/framework/framework_bench --benchmark_filter='BM_PostAndDeliver/1/'
 
-export WINEPREFIX=$root/build/windows/wineprefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
-tools/wine-prefix.sh || exit 1
-own_display=0
-if [ -z "${DISPLAY:-}" ]; then
-  start_xvfb || exit 1
-  own_display=1
-fi
-wineserver -p
-wine cmd /c exit </dev/null >/dev/null 2>&1
+begin_wine_session "$root/build/windows" || exit 1
 # Wine's own services go on starting for a moment after the first program of
 # a session; they are not what is measured.
 sleep 5
@@ -95,8 +85,7 @@ run wine-reliability wine $win/e2e/tests/e2e_bench.exe all
 
 wine_version=$(wine --version 2>/dev/null)
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
-wineserver -k 2>/dev/null
-[ $own_display = 1 ] && stop_xvfb
+end_wine_session
 
 echo
 echo "=== [bench] results ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $wine_version;"

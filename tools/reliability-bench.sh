@@ -23,19 +23,8 @@ cmake --preset windows >build/windows-configure.log 2>&1 || { cat build/windows-
 cmake --build --preset windows -j2 --target e2e_bench qmxMeadowMonitor port_monitor_sim || exit 1
 
 build=$(pwd)/build/windows
-export WINEPREFIX="$build/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
-tools/wine-prefix.sh || exit 1
-own_display=0
-if [ -z "${DISPLAY:-}" ]; then
-  start_xvfb || exit 1
-  own_display=1
-fi
-wineserver -p
-wine cmd /c exit </dev/null >/dev/null 2>&1
+begin_wine_session "$build" || exit 1
 wine "$build/e2e/tests/e2e_bench.exe" "$@"
 rc=$?
-wineserver -k 2>/dev/null
-[ $own_display = 1 ] && stop_xvfb
+end_wine_session
 exit $rc

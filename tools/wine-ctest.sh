@@ -12,20 +12,8 @@ tools_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=tools/setup.sh
 . "$tools_dir/setup.sh"
 
-export WINEPREFIX="$build/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
-"$tools_dir/wine-prefix.sh" || exit 1
-
-own_display=0
-if [ -z "${DISPLAY:-}" ]; then
-  start_xvfb || exit 1
-  own_display=1
-fi
-wineserver -p
-wine cmd /c exit </dev/null >/dev/null 2>&1
+begin_wine_session "$build" || exit 1
 ctest --test-dir "$build" --output-on-failure "$@"
 rc=$?
-wineserver -k 2>/dev/null
-[ $own_display = 1 ] && stop_xvfb
+end_wine_session
 exit $rc

@@ -18,12 +18,13 @@
 
 namespace {
 
+using e2e::kExitMs;
+using e2e::kShowMs;
 using e2e::MonitorRun;
+using e2e::waitForAlert;
 using probe::Dialog;
 
-constexpr std::uint32_t kShowMs = 20000;
-constexpr std::uint32_t kExitMs = 20000;
-constexpr int kMessage = 2037;
+constexpr int kMessage = e2e::kMessageControl;
 constexpr int kMoreLink = 1037;
 constexpr int kHelpLink = 1041;
 constexpr int kInlinePicture = 2148;
@@ -90,37 +91,13 @@ bool waitForScreen(const MonitorRun& run, const std::map<int, std::wstring>& exp
   return matched;
 }
 
-Dialog waitForAlert(const MonitorRun& run, const std::wstring& message) {
-  Dialog found;
-  const bool seen = probe::waitUntil(
-      [&] {
-        for (const Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
-          if (dialog.text(kMessage) == message) {
-            found = dialog;
-            return true;
-          }
-        }
-        return false;
-      },
-      kShowMs);
-  EXPECT_TRUE(seen) << "no alert saying \"" << probe::utf8(message) << "\"";
-  return found;
-}
-
 // The program's exit code once it ended (0xDEAD when it had to be ended);
 // meanwhile records every template it showed.
 DWORD exitCodeWatching(MonitorRun& run, std::map<int, int>* templatesSeen = nullptr) {
-  probe::waitUntil(
-      [&] {
-        if (templatesSeen != nullptr) {
-          for (const auto& entry : screenOf(run)) ++(*templatesSeen)[entry.first];
-        }
-        return run.ended();
-      },
-      kExitMs);
-  DWORD code = 0xDEAD;
-  run.waitForExit(1000, &code);
-  return code;
+  return e2e::exitCodeWatching(run, [&] {
+    if (templatesSeen == nullptr) return;
+    for (const auto& entry : screenOf(run)) ++(*templatesSeen)[entry.first];
+  });
 }
 
 const wchar_t kDoorOpen[] = L"Rear Access Door Open";

@@ -21,9 +21,9 @@ namespace {
 
 using e2e::MonitorRun;
 
-constexpr std::uint32_t kShowMs = 20000;
-constexpr std::uint32_t kExitMs = 20000;
-constexpr int kMessage = 2037;
+using e2e::kExitMs;
+using e2e::kShowMs;
+constexpr int kMessage = e2e::kMessageControl;
 
 // The texts of the alert for status 40020: from the strings file the tests
 // write (marked, so that they can be told apart), and the program's own.

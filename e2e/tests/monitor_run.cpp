@@ -279,4 +279,33 @@ std::string rawLine(const std::uint8_t* bytes, std::size_t size) {
   return line + "\n";
 }
 
+probe::Dialog waitForAlert(const MonitorRun& run, const std::wstring& message) {
+  probe::Dialog found;
+  const bool seen = probe::waitUntil(
+      [&] {
+        for (const probe::Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
+          if (dialog.text(kMessageControl) == message) {
+            found = dialog;
+            return true;
+          }
+        }
+        return false;
+      },
+      kShowMs);
+  EXPECT_TRUE(seen) << "no alert saying \"" << probe::utf8(message) << "\"";
+  return found;
+}
+
+DWORD exitCodeWatching(MonitorRun& run, const std::function<void()>& watch) {
+  probe::waitUntil(
+      [&] {
+        watch();
+        return run.ended();
+      },
+      kExitMs);
+  DWORD code = 0xDEAD;
+  run.waitForExit(1000, &code);
+  return code;
+}
+
 }  // namespace e2e

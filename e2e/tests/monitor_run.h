@@ -12,10 +12,20 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "tools/window_probe.h"
+
 namespace e2e {
+
+// How long an alert may take to appear, and the program to end, before a test
+// gives up on it.
+inline constexpr std::uint32_t kShowMs = 20000;
+inline constexpr std::uint32_t kExitMs = 20000;
+// The message control of every status dialog.
+inline constexpr int kMessageControl = 2037;
 
 // Path of a file built beside the test program's build tree, from its path
 // relative to the top of the build tree ("app/qmxMeadowMonitor.exe").
@@ -106,6 +116,14 @@ class MonitorRun {
   DWORD monitorId_ = 0;
   std::vector<HANDLE> events_;
 };
+
+// The visible dialog of the run whose message is `message`; fails the calling
+// test when none shows within kShowMs.
+probe::Dialog waitForAlert(const MonitorRun& run, const std::wstring& message);
+
+// Waits up to kExitMs for the program to end, calling `watch` at every look;
+// answers its exit code, 0xDEAD when it had to be ended.
+DWORD exitCodeWatching(MonitorRun& run, const std::function<void()>& watch);
 
 }  // namespace e2e
 

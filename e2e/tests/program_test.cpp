@@ -17,13 +17,15 @@
 
 namespace {
 
+using e2e::exitCodeWatching;
+using e2e::kExitMs;
+using e2e::kShowMs;
 using e2e::MonitorRun;
 using e2e::RunOptions;
+using e2e::waitForAlert;
 using probe::Dialog;
 
-constexpr std::uint32_t kShowMs = 20000;  // an alert is on screen within this
-constexpr std::uint32_t kExitMs = 20000;  // the program ends within this
-constexpr int kMessage = 2037;
+constexpr int kMessage = e2e::kMessageControl;
 constexpr int kMoreLink = 1037;
 
 const char kJobStart[] =
@@ -32,40 +34,6 @@ const char kJobStart[] =
 
 std::wstring wide(const char* utf8) {
   return platform::utf8ToWide(utf8);
-}
-
-// The one visible dialog whose message is `message`; fails the test when
-// there is none within the time.
-Dialog waitForAlert(const MonitorRun& run, const std::wstring& message) {
-  Dialog found;
-  const bool seen = probe::waitUntil(
-      [&] {
-        for (const Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
-          if (dialog.text(kMessage) == message) {
-            found = dialog;
-            return true;
-          }
-        }
-        return false;
-      },
-      kShowMs);
-  EXPECT_TRUE(seen) << "no alert saying \"" << probe::utf8(message) << "\"";
-  return found;
-}
-
-// Waits for the program to end, watching its windows meanwhile; answers the
-// exit code (0xDEAD when it had to be ended) and the most dialogs it showed.
-DWORD exitCodeWatching(MonitorRun& run, std::size_t* mostDialogs) {
-  *mostDialogs = 0;
-  probe::waitUntil(
-      [&] {
-        *mostDialogs = std::max(*mostDialogs, probe::visibleDialogsOf(run.monitorId()).size());
-        return run.ended();
-      },
-      kExitMs);
-  DWORD code = 0;
-  run.waitForExit(1000, &code);
-  return code;
 }
 
 DWORD exitCode(MonitorRun& run) {
@@ -362,7 +330,9 @@ TEST(Program, BadStartsAndBrokenStreamsEndWithExitCodeZeroAndNoWindow) {
     MonitorRun run(c.script, options);
     ASSERT_TRUE(run.started());
     std::size_t mostDialogs = 0;
-    EXPECT_EQ(0u, exitCodeWatching(run, &mostDialogs));
+    EXPECT_EQ(0u, exitCodeWatching(run, [&] {
+                mostDialogs = std::max(mostDialogs, probe::visibleDialogsOf(run.monitorId()).size());
+              }));
     EXPECT_EQ(0u, mostDialogs);
   }
 }

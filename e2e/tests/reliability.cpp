@@ -20,9 +20,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint32_t kExitMs = 20000;    // the program ends within this
 constexpr std::uint32_t kSettleMs = 60000;  // a batch of records is handled within this
-constexpr int kMessage = 2037;
+constexpr int kMessage = kMessageControl;
 constexpr int kMoreLink = 1037;
 constexpr int kHelpLink = 1041;
 constexpr int kInlinePicture = 2148;
