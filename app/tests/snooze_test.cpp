@@ -3,7 +3,6 @@
 #include "app/snooze.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -11,40 +10,13 @@
 #include <ctime>
 #include <vector>
 
+#include "app/tests/snooze_key.h"
+
 namespace {
 
-constexpr char kKey[] = "Software\\KRT\\SM";
-
-class SnoozeRegistry : public ::testing::Test {
+class SnoozeRegistry : public SnoozeKeyTest {
  protected:
-  void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
-  void TearDown() override {
-    setKeyAccess("D:(A;;KA;;;WD)");
-    RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
-  }
-
-  // Gives the key the access list of the security descriptor text (SDDL).
-  static void setKeyAccess(const char* descriptor) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return;
-    PSECURITY_DESCRIPTOR security = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(descriptor, SDDL_REVISION_1,
-                                                             &security, nullptr)) {
-      EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, security));
-      LocalFree(security);
-    }
-    RegCloseKey(key);
-  }
-
-  static void write(DWORD type, const void* data, DWORD size) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0,
-                                             KEY_WRITE, nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(key, "snooze", 0, type, static_cast<const BYTE*>(data), size));
-    RegCloseKey(key);
-  }
-  static void writeQword(std::int64_t value) { write(REG_QWORD, &value, sizeof(value)); }
+  static void writeQword(std::int64_t value) { store(REG_QWORD, &value, sizeof(value)); }
 };
 
 TEST(SnoozeRule, InForceUpToAndIncludingTheStoredSecond) {
@@ -86,21 +58,21 @@ TEST_F(SnoozeRegistry, ValueOfEveryShapeReadsAsTheRuleSays) {
 
   // A 4-byte value fills the low half only.
   const std::uint32_t dword = 0x89ABCDEFu;
-  write(REG_DWORD, &dword, sizeof(dword));
+  store(REG_DWORD, &dword, sizeof(dword));
   EXPECT_EQ(0x89ABCDEFLL, readSnoozeValue());
 
   const std::uint8_t one = 0x7F;
-  write(REG_BINARY, &one, 1);
+  store(REG_BINARY, &one, 1);
   EXPECT_EQ(0x7F, readSnoozeValue());
 
   // No type check: a text's bytes are the number ("1" and its terminator).
-  write(REG_SZ, "1", 2);
+  store(REG_SZ, "1", 2);
   EXPECT_EQ(0x31, readSnoozeValue());
   EXPECT_FALSE(isSnoozed());
 
   // Longer than 8 bytes: unreadable, so no snooze.
   const std::vector<std::uint8_t> sixteen(16, 0xFF);
-  write(REG_BINARY, sixteen.data(), 16);
+  store(REG_BINARY, sixteen.data(), 16);
   EXPECT_EQ(0, readSnoozeValue());
   EXPECT_FALSE(isSnoozed());
 }

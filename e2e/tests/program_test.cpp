@@ -2,7 +2,6 @@
 // executable under the port-monitor simulator, over real named pipes, its
 // windows watched and clicked from this process.
 #include <windows.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <ctime>
 #include <string>
 
+#include "app/tests/snooze_key.h"
 #include "e2e/tests/monitor_run.h"
 #include "platform/text.h"
 #include "tools/window_probe.h"
@@ -148,35 +148,8 @@ TEST(Program, CancelCommandEndsTheProgram) {
   EXPECT_EQ(0u, exitCode(run));
 }
 
-class Snooze : public ::testing::Test {
+class Snooze : public SnoozeKeyTest {
  protected:
-  static constexpr char kKey[] = "Software\\KRT\\SM";
-  void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
-  void TearDown() override {
-    setKeyAccess("D:(A;;KA;;;WD)");
-    RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
-  }
-  // Gives the key the access list of the security descriptor text (SDDL);
-  // "D:P" denies every access but the owner's to the list itself.
-  static void setKeyAccess(const char* descriptor) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return;
-    PSECURITY_DESCRIPTOR security = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(descriptor, SDDL_REVISION_1,
-                                                             &security, nullptr)) {
-      EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, security));
-      LocalFree(security);
-    }
-    RegCloseKey(key);
-  }
-  static void store(DWORD type, const void* data, DWORD size) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE,
-                                             nullptr, &key, nullptr));
-    RegSetValueExA(key, "snooze", 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
-  }
-
   // Plays a low-ink alert with the snooze as it stands, then a marker of
   // another template; answers whether the low-ink alert was shown. The other
   // low-ink code, 10214, is shown whatever the snooze.
