@@ -228,10 +228,9 @@ qmxMeadowStatusDialog* qmxMeadowTarnListener::findDialogByTemplate(std::int32_t 
 }
 
 bool qmxMeadowTarnListener::hasDialogForMessage(std::int32_t status) const {
-  return std::any_of(dialogs_.begin(), dialogs_.end(),
-                     [status](const qmxMeadowStatusDialog* d) {
-                       return d->getMessageId() == status;
-                     }) ||
+  return std::any_of(
+             dialogs_.begin(), dialogs_.end(),
+             [status](const qmxMeadowStatusDialog* d) { return d->getMessageId() == status; }) ||
          std::any_of(leftOnScreen_.begin(), leftOnScreen_.end(),
                      [status](const qmxMeadowStatusDialog* d) {
                        return d->getMessageId() == status && hasWindow(d);
@@ -300,9 +299,8 @@ qmxMeadowStatusDialog* qmxMeadowTarnListener::forget(std::int32_t serial) {
   if (serial == 0) return nullptr;
   Lock guard(*this);
   for (auto* list : {&dialogs_, &leftOnScreen_}) {
-    auto found = std::find_if(list->begin(), list->end(), [serial](qmxMeadowStatusDialog* d) {
-      return d->serial() == serial;
-    });
+    auto found = std::find_if(list->begin(), list->end(),
+                              [serial](qmxMeadowStatusDialog* d) { return d->serial() == serial; });
     if (found != list->end()) {
       qmxMeadowStatusDialog* dialog = *found;
       list->erase(found);

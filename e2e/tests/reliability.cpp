@@ -75,11 +75,11 @@ struct StatusEffect {
   bool lowInk;            // waits for the snooze
 };
 const StatusEffect kEffects[] = {
-    {40020, Effect::kShows, 501, 7267, true, false},  // Rear Access Door Open
-    {40021, Effect::kShows, 501, 7268, true, false},  // Clamshell Open
-    {10209, Effect::kShows, 501, 7206, true, true},   // Black Ink Low
-    {10214, Effect::kShows, 501, 7211, true, false},  // Infrared Ink Low: no snooze
-    {11011, Effect::kShows, 501, 7291, false, false},  // Waste ink container full
+    {40020, Effect::kShows, 501, 7267, true, false},        // Rear Access Door Open
+    {40021, Effect::kShows, 501, 7268, true, false},        // Clamshell Open
+    {10209, Effect::kShows, 501, 7206, true, true},         // Black Ink Low
+    {10214, Effect::kShows, 501, 7211, true, false},        // Infrared Ink Low: no snooze
+    {11011, Effect::kShows, 501, 7291, false, false},       // Waste ink container full
     {10001, Effect::kDismissesAll, 0, 7198, false, false},  // Ready
     {10003, Effect::kDismissesAll, 0, 7200, false, false},  // Initializing
     {10023, Effect::kDismissesAll, 0, 7199, false, false},  // Printing
