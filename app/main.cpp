@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/status_event_listener.h"
 #include "channel/channel_makers.h"
 #include "framework/instance_manager.h"
@@ -31,11 +32,14 @@ void trace(const char* format, const char* text) {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   std::int32_t exitCode = 0;
   quor::IInstanceManager* manager = nullptr;
-  const char* parameters = commandLine != nullptr ? commandLine : "";
   try {
+    // The components read their parameters as UTF-8; WinMain's own command
+    // line is in the ANSI code page, which may not hold the pipe's name.
+    const std::string parameterText = parameterTextOf(GetCommandLineW());
+    const char* parameters = parameterText.c_str();
     trace("[qmxqmxMeadow::WinMain] cmdLine: %s\n", parameters);
     manager = NewInstanceManager("version=1.0.0.0", 0, nullptr);
     if (manager == nullptr) {

@@ -84,6 +84,11 @@ bool qmxMeadowTarnListener::receive(vela::IMessage* message) {
   } else if (source == kDialogResultClassId) {
     receiveDialogResult(code, properties);
   }
+  // Once the job has ended, the program ends as soon as nothing of it is on
+  // screen, whatever took the last dialog away: the user (close box, Esc),
+  // a status that dismisses every alert, the end of the job itself, or a
+  // dialog that could not be created.
+  if (shutdownPending_ && !stopped_ && !hasOpenDialog()) shutDown();
   return true;
 }
 
@@ -98,11 +103,10 @@ void qmxMeadowTarnListener::receivePrinterEvent(std::int32_t subcode,
       break;
     }
     case 4:
-      if (closeDialogsAtEndOfJob()) {
-        shutDown();
-      } else {
-        shutdownPending_ = true;
-      }
+      // A second end of the job finds only what the first left on screen,
+      // and leaves it there; receive ends the program when nothing is left.
+      closeDialogsAtEndOfJob();
+      shutdownPending_ = true;
       break;
     default:  // job start, the idle heartbeat (255) and the rest
       break;
@@ -162,11 +166,12 @@ void qmxMeadowTarnListener::receiveDialogResult(std::int32_t result,
     case 5: {
       // A result may arrive after its dialog is gone: a second press of the
       // close box, or a status that replaced the dialog while its result was
-      // queued. Only a dialog this listener still owns is closed.
-      auto* dialog =
-          static_cast<qmxMeadowStatusDialog*>(properties->getPointer(L"statusdialog", nullptr));
-      if (dialog != nullptr && forget(dialog)) closeAndDelete(dialog);
-      if (shutdownPending_ && !hasOpenDialog()) shutDown();
+      // queued. Another dialog may since live at the gone one's address, so
+      // the result is matched by serial number, and only a dialog this
+      // listener still owns is closed.
+      if (qmxMeadowStatusDialog* dialog = forget(properties->getInt(L"dialogSerial", 0))) {
+        closeAndDelete(dialog);
+      }
       break;
     }
     case 102: {
@@ -223,8 +228,13 @@ qmxMeadowStatusDialog* qmxMeadowTarnListener::findDialogByTemplate(std::int32_t 
 }
 
 bool qmxMeadowTarnListener::hasDialogForMessage(std::int32_t status) const {
-  return std::any_of(dialogs_.begin(), dialogs_.end(),
-                     [status](const qmxMeadowStatusDialog* d) { return d->getMessageId() == status; });
+  return std::any_of(
+             dialogs_.begin(), dialogs_.end(),
+             [status](const qmxMeadowStatusDialog* d) { return d->getMessageId() == status; }) ||
+         std::any_of(leftOnScreen_.begin(), leftOnScreen_.end(),
+                     [status](const qmxMeadowStatusDialog* d) {
+                       return d->getMessageId() == status && hasWindow(d);
+                     });
 }
 
 bool qmxMeadowTarnListener::hasOpenDialog() const {
@@ -241,8 +251,7 @@ void qmxMeadowTarnListener::closeAllDialogs() {
   for (qmxMeadowStatusDialog* dialog : dialogs) closeAndDelete(dialog);
 }
 
-bool qmxMeadowTarnListener::closeDialogsAtEndOfJob() {
-  bool allClosed = true;
+void qmxMeadowTarnListener::closeDialogsAtEndOfJob() {
   std::vector<qmxMeadowStatusDialog*> dialogs;
   {
     Lock guard(*this);
@@ -250,17 +259,16 @@ bool qmxMeadowTarnListener::closeDialogsAtEndOfJob() {
   }
   for (qmxMeadowStatusDialog* dialog : dialogs) {
     if (hasWindow(dialog) && !dialog->closesAtEndOfJob()) {
-      allClosed = false;
       Lock guard(*this);
       leftOnScreen_.push_back(dialog);
     } else {
       closeAndDelete(dialog);
     }
   }
-  return allClosed;
 }
 
 void qmxMeadowTarnListener::shutDown() {
+  stopped_ = true;
   closeAllDialogs();
   // The dialogs left on screen at the end of the job go with the program.
   std::vector<qmxMeadowStatusDialog*> left;
@@ -285,6 +293,21 @@ bool qmxMeadowTarnListener::forget(qmxMeadowStatusDialog* dialog) {
     }
   }
   return false;
+}
+
+qmxMeadowStatusDialog* qmxMeadowTarnListener::forget(std::int32_t serial) {
+  if (serial == 0) return nullptr;
+  Lock guard(*this);
+  for (auto* list : {&dialogs_, &leftOnScreen_}) {
+    auto found = std::find_if(list->begin(), list->end(),
+                              [serial](qmxMeadowStatusDialog* d) { return d->serial() == serial; });
+    if (found != list->end()) {
+      qmxMeadowStatusDialog* dialog = *found;
+      list->erase(found);
+      return dialog;
+    }
+  }
+  return nullptr;
 }
 
 void qmxMeadowTarnListener::closeAndDelete(qmxMeadowStatusDialog* dialog) {

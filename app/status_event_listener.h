@@ -43,7 +43,10 @@ class qmxMeadowStatusCodeHandler {
   // dismisses them.
   std::vector<qmxMeadowStatusDialog*> leftOnScreen_;
   std::string printerName_;
+  // The job has ended: the program ends as soon as nothing is on screen.
   bool shutdownPending_ = false;
+  // shutDown has run.
+  bool stopped_ = false;
   StringMapper dialogMapper_;
   StringMapper errorMapper_;
 };
@@ -95,12 +98,15 @@ class qmxMeadowTarnListener : public vela::PropertyHolder,
   bool hasOpenDialog() const;
   void closeAllDialogs();
   // Closes the dialogs that close at the end of the job; the others stay on
-  // screen. True when none stayed.
-  bool closeDialogsAtEndOfJob();
+  // screen, no longer tracked.
+  void closeDialogsAtEndOfJob();
   void shutDown();
   // Takes the dialog out of whichever list holds it (under the lock); false
   // when this listener does not own it.
   bool forget(qmxMeadowStatusDialog* dialog);
+  // Takes the dialog with this serial number out of whichever list holds it
+  // (under the lock) and answers it; null when this listener owns none.
+  qmxMeadowStatusDialog* forget(std::int32_t serial);
   // Moves both lists out under the lock.
   std::vector<qmxMeadowStatusDialog*> takeAllDialogs();
   static void closeAndDelete(qmxMeadowStatusDialog* dialog);

@@ -188,9 +188,9 @@ void qmxMeadowStatusDialog::initialize(HWND window) {
   blackBrush_.reset(CreateSolidBrush(kBlack));
   blueBrush_.reset(CreateSolidBrush(kBlue));
   if (!dialogCaption_.empty()) SetWindowTextA(window, dialogCaption_.c_str());
-  if (!message_.empty()) {
-    if (HWND control = GetDlgItem(window, kMessage)) SetWindowTextA(control, message_.c_str());
-  }
+  // Set even when empty: the template's own text of the control is a
+  // placeholder no user should read.
+  if (HWND control = GetDlgItem(window, kMessage)) SetWindowTextA(control, message_.c_str());
   if (HWND control = GetDlgItem(window, kPrinterLabel)) {
     SetWindowTextA(control, printerLabel_.c_str());
   }

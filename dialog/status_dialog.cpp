@@ -1,6 +1,7 @@
 #include "dialog/status_dialog.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -36,9 +37,14 @@ std::string textOf(HINSTANCE module, std::int32_t id) {
   return StatusDialog::loadResourceText(module, id);
 }
 
+// The last serial number given. 32 bits last a process for two billion
+// dialogs; a print job shows a few.
+std::atomic<std::int32_t> lastSerial{0};
+
 }  // namespace
 
-StatusDialog::StatusDialog(vela::IPropertyHolder* settings, unsigned char createNow) {
+StatusDialog::StatusDialog(vela::IPropertyHolder* settings, unsigned char createNow)
+    : serial_(++lastSerial) {
   const vela::PropertyHolder none;
   const vela::IPropertyHolder& p =
       settings != nullptr ? *settings : static_cast<const vela::IPropertyHolder&>(none);
@@ -195,6 +201,7 @@ void StatusDialog::postResult(std::int32_t code) {
     return;
   }
   vela::counted_ptr<vela::IMessage> result(new vela::Message(&kDialogResultClassId, code, 0));
+  result->getProperties()->setInt(L"dialogSerial", serial_);
   result->getProperties()->setPointer(L"statusdialog", this);
   broker_->post(std::move(result));
 }
@@ -205,6 +212,14 @@ StatusDialog* StatusDialog::fromResult(const vela::IMessage* message) {
     return nullptr;
   }
   return static_cast<StatusDialog*>(message->getProperties()->getPointer(L"statusdialog", nullptr));
+}
+
+std::int32_t StatusDialog::serialOfResult(const vela::IMessage* message) {
+  if (message == nullptr || message->getSource() == nullptr ||
+      *message->getSource() != kDialogResultClassId) {
+    return 0;
+  }
+  return message->getProperties()->getInt(L"dialogSerial", 0);
 }
 
 INT_PTR StatusDialog::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {

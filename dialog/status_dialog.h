@@ -41,9 +41,12 @@
 #include "framework/properties/property_holder.h"
 
 // Source of every dialog-result message: {AC228C61-C246-411B-B234-7F59234B70F2}.
-// A result message carries the result code as its code, flags 0, and the
-// pointer property "statusdialog": the StatusDialog that posted it (see
-// StatusDialog::fromResult).
+// A result message carries the result code as its code, flags 0, the int
+// property "dialogSerial": the serial number of the dialog that posted it (see
+// StatusDialog::serialOfResult), and the pointer property "statusdialog": its
+// address. A result may be delivered after its dialog was deleted, and another
+// dialog may since have been allocated at that address: owners match results
+// by serial number, never by address.
 inline constexpr vela::Guid kDialogResultClassId = {
     0xAC228C61, 0xC246, 0x411B, {0xB2, 0x34, 0x7F, 0x59, 0x23, 0x4B, 0x70, 0xF2}};
 
@@ -90,12 +93,18 @@ class StatusDialog {
 
   // The template id ("dialogID"): the owner keeps one dialog per template.
   std::int32_t getDialogId() const { return dialogId_; }
+  // This dialog's serial number: unique among the dialogs of the process
+  // (counted from 1 as they are constructed), carried in every result it posts.
+  std::int32_t serial() const { return serial_; }
   // The dialog window; null before create and once the window is gone.
   HWND window() const { return window_; }
 
   // The dialog that posted a dialog-result message; null for any other
   // message or one without the "statusdialog" property.
   static StatusDialog* fromResult(const vela::IMessage* message);
+  // The serial number of the dialog that posted a dialog-result message; 0
+  // (no dialog has it) for any other message or one without "dialogSerial".
+  static std::int32_t serialOfResult(const vela::IMessage* message);
 
   // LoadStringA of the id from the module into one of four static buffers of
   // kTextBufferSize bytes, used in turn, and that buffer: at most four
@@ -143,6 +152,7 @@ class StatusDialog {
   friend INT_PTR CALLBACK StatusDialogProc(HWND, UINT, WPARAM, LPARAM) noexcept;
 
   quor::IInstanceManager* keyboardManager_ = nullptr;  // set while registered
+  std::int32_t serial_ = 0;
 };
 
 // The dialog procedure of every StatusDialog window: binds the object given

@@ -66,6 +66,9 @@ TEST(DialogTexts, CaptionMessageAndPrinterLabelForEachCombination) {
        {L"trayCode", -1}}, "x", "Colours", "[||]", "x"},
       {"ids1 replaces what ids2 composed", {{L"ids2", kThreeArguments}, {L"mediaCode", kMediaName}},
        "x", "Colours", kMessage, "x"},
+      {"an ids1 without text clears the template's placeholder", {{L"ids1", 7201}},
+       "x", "Colours", "", "x"},
+      {"no message ids at all: likewise", {{L"ids1", 0}}, "x", "Colours", "", "x"},
       // clang-format on
   };
   for (const Case& c : cases) {

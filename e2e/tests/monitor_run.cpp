@@ -118,10 +118,14 @@ std::wstring builtFile(const char* relativePath) {
 }
 
 MonitorRun::MonitorRun(const std::string& script, RunOptions options) {
-  id_ = "e2e-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runCounter);
+  // The files are named without the suffix: the streams that write and read
+  // them take narrow paths in the ANSI code page.
+  const std::string fileId =
+      "e2e-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runCounter);
+  id_ = fileId + options.nameSuffix;
   const std::wstring wideId = platform::utf8ToWide(id_);
-  scriptPath_ = tempFolder() + wideId + L".job";
-  logPath_ = tempFolder() + wideId + L".log";
+  scriptPath_ = tempFolder() + platform::utf8ToWide(fileId) + L".job";
+  logPath_ = tempFolder() + platform::utf8ToWide(fileId) + L".log";
   std::ofstream(platform::wideToUtf8(scriptPath_), std::ios::binary)
       << replaceAll(script, "{ID}", id_);
   DeleteFileW(logPath_.c_str());

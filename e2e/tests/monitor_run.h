@@ -46,6 +46,10 @@ struct RunOptions {
   // How long the simulator lets the monitor run before it ends it (exit
   // code 124); long jobs need more than the default.
   std::uint32_t simulatorTimeoutMs = 60000;
+  // UTF-8 text added to the run's unique name, and so to the pipes' names
+  // and the script's event names: letters beyond ASCII, as a port monitor
+  // that names its pipes after the printer gives them.
+  std::string nameSuffix;
 };
 
 // What the system tells about a process's resources. Under Wine 8 (tried

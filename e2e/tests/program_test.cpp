@@ -114,6 +114,9 @@ TEST(Program, ErrorsStayAfterTheJobUntilTheUserClosesThem) {
                  "event 11011\n"
                  "wait-event {ID}-details 30000\n"
                  "end-job 7\n"
+                 "event 41101\n"  // shows once the end of the job has been handled
+                 "wait-event {ID}-one-closed 30000\n"
+                 "event 10001\n"  // dismisses 41101 once the close has been handled
                  "pause 60000\n");
   ASSERT_TRUE(run.started());
   const Dialog error = waitForAlert(run, L"Waste ink container full. Contact service.");
@@ -126,16 +129,66 @@ TEST(Program, ErrorsStayAfterTheJobUntilTheUserClosesThem) {
   EXPECT_EQ(L"User Manual", details.text(1043));
 
   run.signal("details");
-  ASSERT_TRUE(run.waitForLog("end-job", kShowMs));
-  Sleep(500);
-  EXPECT_EQ(2u, probe::visibleDialogsOf(run.monitorId()).size()) << "errors closed at end of job";
+  const auto after = probe::waitForVisibleDialogs(run.monitorId(), 3, kShowMs);
+  ASSERT_EQ(3u, after.size()) << "errors closed at end of job";
+  HWND marker = nullptr;
+  for (const Dialog& dialog : after) {
+    if (dialog.window != error.window && dialog.window != details.window) marker = dialog.window;
+  }
+  EXPECT_TRUE(IsWindowVisible(error.window));
+  EXPECT_TRUE(IsWindowVisible(details.window));
 
   probe::pressCloseBox(details.window);
   EXPECT_TRUE(probe::waitUntil([&] { return !IsWindow(details.window); }, kShowMs));
-  Sleep(300);
-  EXPECT_TRUE(IsWindow(error.window)) << "closing one alert ended the program under the other";
+  run.signal("one-closed");
+  EXPECT_TRUE(probe::waitUntil([&] { return !IsWindow(marker); }, kShowMs));
+  EXPECT_FALSE(run.ended()) << "closing one alert ended the program under the other";
+  EXPECT_TRUE(IsWindowVisible(error.window));
   probe::pressCloseBox(error.window);
   EXPECT_EQ(0u, exitCode(run));
+}
+
+// After the end of the job: a second end of the job leaves the error where
+// it is, the same error reported again is not shown twice, and a status that
+// dismisses the last alert ends the program.
+TEST(Program, AfterTheJobTheProgramEndsWhenNothingIsLeftOnScreen) {
+  MonitorRun run(std::string(kJobStart) +
+                 "event 11011\n"
+                 "wait-event {ID}-shown 30000\n"
+                 "end-job 7\n"
+                 "end-job 7\n"
+                 "event 11011\n"
+                 "event 41101\n"  // shows once everything before it has been handled
+                 "wait-event {ID}-closed 30000\n"
+                 "event 10001\n"
+                 "pause 60000\n");  // the stream stays open, as a port monitor keeps it
+  ASSERT_TRUE(run.started());
+  const Dialog error = waitForAlert(run, L"Waste ink container full. Contact service.");
+  run.signal("shown");
+  // 41101's alert: a picture alert, template 504.
+  ASSERT_TRUE(probe::waitUntil(
+      [&] {
+        for (const Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
+          if (dialog.text(kMessage).rfind(L"Follow these", 0) == 0) return true;
+        }
+        return false;
+      },
+      kShowMs))
+      << "no alert after the second end of the job: the program ended\n"
+      << run.logSoFar();
+  const auto shown = probe::visibleDialogsOf(run.monitorId());
+  EXPECT_TRUE(IsWindowVisible(error.window)) << "the second end of the job closed the error";
+  EXPECT_EQ(2u, shown.size()) << "the error reported again after the job is shown twice";
+  HWND marker = nullptr;
+  for (const Dialog& dialog : shown) {
+    if (dialog.window != error.window) marker = dialog.window;
+  }
+
+  probe::pressCloseBox(error.window);
+  EXPECT_TRUE(probe::waitUntil([&] { return !IsWindow(error.window); }, kShowMs));
+  EXPECT_TRUE(IsWindow(marker));
+  run.signal("closed");
+  EXPECT_EQ(0u, exitCode(run)) << "\"Ready\" took the last alert away, yet the program went on";
 }
 
 TEST(Program, CancelCommandEndsTheProgram) {
@@ -163,7 +216,7 @@ class Snooze : public SnoozeKeyTest {
                    "end-job 7\n");
     EXPECT_TRUE(run.started());
     bool shown = false;
-    probe::waitUntil(
+    const bool settled = probe::waitUntil(
         [&] {
           const auto dialogs = probe::visibleDialogsOf(run.monitorId());
           for (const Dialog& dialog : dialogs) {
@@ -175,6 +228,8 @@ class Snooze : public SnoozeKeyTest {
                  });
         },
         kShowMs);
+    // A screen that never showed the marker says nothing about the alert.
+    EXPECT_TRUE(settled) << "the marker alert never showed";
     run.signal("looked");
     waitForAlert(run, L"Infrared Ink Low");
     run.signal("done");
@@ -275,6 +330,27 @@ TEST(Languages, AlertSpeaksTheUsersLanguage) {
   EXPECT_EQ(wide(expected->caption), alert.caption);
   run.signal("read");
   EXPECT_EQ(0u, exitCode(run));
+}
+
+// A port monitor names its pipes after the printer. The name reaches the
+// program whatever the user's code page holds of it: run once per locale
+// (see CMakeLists.txt): German, whose code page holds "ü" and "é" but not the
+// Chinese character, and Chinese, whose code page holds the character.
+TEST(PipeNames, ANameWithLettersBeyondAsciiReachesTheStream) {
+  RunOptions options;
+  options.nameSuffix = "-B\xC3\xBCro-caf\xC3\xA9-\xE6\x89\x93";  // "-Büro-café-打"
+  MonitorRun run(std::string(kJobStart) +
+                     "event 40020\n"
+                     "wait-event {ID}-seen 30000\n"
+                     "end-job 7\n",
+                 options);
+  ASSERT_TRUE(run.started());
+  EXPECT_EQ(1u, probe::waitForVisibleDialogs(run.monitorId(), 1, kShowMs).size())
+      << "no alert: the program did not open the status stream\n"
+      << run.logSoFar();
+  run.signal("seen");
+  EXPECT_EQ(0u, exitCode(run));
+  EXPECT_NE(std::string::npos, run.simulatorLog().find("status stream connected"));
 }
 
 // Starts that cannot work, and streams that break, end the program quietly.

@@ -11,7 +11,6 @@
 #include <map>
 #include <random>
 
-#include "app/status_code_table.h"
 #include "channel/status_record.h"
 #include "tools/window_probe.h"
 
@@ -58,14 +57,52 @@ std::wstring messageOf(const probe::Dialog& dialog) {
   return text;
 }
 
-bool isLowInk(std::uint32_t code) {
-  return code == 10209 || code == 10210 || code == 10211 || code == 10212 || code == 10217;
+// What each status of the soak does, written out by hand from the status
+// rows (template, text, severity) and the rules in README: the model below
+// reads none of the program's own tables, so it can disagree with them.
+enum class Effect {
+  kShows,         // shows its alert, replacing the alert of its template
+  kDismissesAll,  // "Ready", "Initializing", "Printing"
+  kNothing,       // a row that shows nothing; still the status "more..." tells of
+  kUnknown,       // no row: nothing at all
+};
+struct StatusEffect {
+  std::uint32_t code;
+  Effect effect;
+  int templateId;         // kShows
+  std::uint32_t textId;   // what its alert and its details say
+  bool closesAtEndOfJob;  // warnings and notices; errors (severity 3) stay
+  bool lowInk;            // waits for the snooze
+};
+const StatusEffect kEffects[] = {
+    {40020, Effect::kShows, 501, 7267, true, false},        // Rear Access Door Open
+    {40021, Effect::kShows, 501, 7268, true, false},        // Clamshell Open
+    {10209, Effect::kShows, 501, 7206, true, true},         // Black Ink Low
+    {10214, Effect::kShows, 501, 7211, true, false},        // Infrared Ink Low: no snooze
+    {11011, Effect::kShows, 501, 7291, false, false},       // Waste ink container full
+    {10001, Effect::kDismissesAll, 0, 7198, false, false},  // Ready
+    {10003, Effect::kDismissesAll, 0, 7200, false, false},  // Initializing
+    {10023, Effect::kDismissesAll, 0, 7199, false, false},  // Printing
+    {10031, Effect::kNothing, 0, 7205, false, false},       // Cleaning in Progress
+    {12345, Effect::kUnknown, 0, 0, false, false},
+    {41101, Effect::kShows, 504, 7269, true, false},  // manual feed, with a picture
+    {40122, Effect::kShows, 504, 7271, true, false},  // two-sided printing, with a picture
+};
+
+const StatusEffect& effectOf(std::uint32_t code) {
+  for (const StatusEffect& entry : kEffects) {
+    if (entry.code == code) return entry;
+  }
+  ADD_FAILURE() << "the soak's model does not know status " << code;
+  return kEffects[9];  // no row
 }
 
-// What the application listener shows, worked out from the status table the
-// way the listener decides: one dialog per template, a status already shown
-// changes nothing, a "back to normal" status closes everything, "more..."
-// shows the text of the last status decided on.
+// What the user sees, by the rules in README: at most one alert per
+// template, a new status replacing the alert of its template; a status
+// whose alert is on screen changes nothing; the dismissing states take every
+// alert away; "more..." shows the details (template 115) of the last status
+// that was acted on; the end of the job closes the warnings and leaves the
+// errors and the details.
 class ListenerModel {
  public:
   struct Shown {
@@ -76,30 +113,15 @@ class ListenerModel {
   };
 
   void status(std::uint32_t code, bool snoozed) {
-    if (isLowInk(code) && snoozed) return;
-    const StatusCodeEntry* row = findStatusEntry(code);
-    if (row == nullptr) return;
+    const StatusEffect& effect = effectOf(code);
+    if (effect.effect == Effect::kUnknown || (effect.lowInk && snoozed)) return;
     for (const auto& entry : shown) {
       if (entry.second.code == code) return;
     }
-    last_ = row;
-    const auto severity = static_cast<std::int32_t>(row->severity);
-    const bool closes = severity == 1 || severity == 2;
-    switch (row->dialogKind) {
-      case kStatusBackToNormal:
-        shown.clear();
-        break;
-      case kStatusShowDialog501:
-        shown[501] = Shown{code, row->textId, closes, nullptr};
-        break;
-      case kStatusShowDialog115:
-        shown[115] = Shown{code, row->textId, closes, nullptr};
-        break;
-      case kStatusShowDialog504:
-        shown[504] = Shown{code, row->textId, closes, nullptr};
-        break;
-      default:
-        break;
+    last_ = &effect;
+    if (effect.effect == Effect::kDismissesAll) shown.clear();
+    if (effect.effect == Effect::kShows) {
+      shown[effect.templateId] = Shown{code, effect.textId, effect.closesAtEndOfJob, nullptr};
     }
   }
 
@@ -113,7 +135,7 @@ class ListenerModel {
   std::map<int, Shown> shown;  // by template
 
  private:
-  const StatusCodeEntry* last_ = nullptr;
+  const StatusEffect* last_ = nullptr;
 };
 
 // Whether the visible dialogs are exactly the model's; remembers their
@@ -282,7 +304,6 @@ SoakReport soak(const SoakOptions& options) {
     codes[batch].push_back(kMarkers[batch % 2]);
     for (std::uint32_t code : codes[batch]) script += "event " + std::to_string(code) + "\n";
     script += "wait-event {ID}-turn" + std::to_string(batch) + " 600000\n";
-    report.changes += static_cast<int>(codes[batch].size());
   }
   script += "end-job 7\npause 600000\n";
 
@@ -302,7 +323,7 @@ SoakReport soak(const SoakOptions& options) {
 
   for (int batch = 0; batch < batches; ++batch) {
     for (std::uint32_t code : codes[batch]) model.status(code, snoozed);
-    const std::wstring marker = programText(findStatusEntry(kMarkers[batch % 2])->textId);
+    const std::wstring marker = programText(effectOf(kMarkers[batch % 2]).textId);
     const bool handled = probe::waitUntil(
         [&] {
           for (const probe::Dialog& dialog : probe::visibleDialogsOf(id)) {
@@ -319,6 +340,7 @@ SoakReport soak(const SoakOptions& options) {
       return report;
     }
     report.batches = batch + 1;
+    report.changes += static_cast<int>(codes[batch].size());  // each one seen handled
 
     const ProcessFigures figures = run.figures();
     const int hidden = figures.topLevelWindows - static_cast<int>(model.shown.size());

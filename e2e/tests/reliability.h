@@ -44,7 +44,7 @@ struct SoakOptions {
 };
 
 struct SoakReport {
-  int changes = 0;
+  int changes = 0;  // status records seen handled: their batch checked on screen
   int batches = 0;
   int closedByUser = 0;
   int moreRequests = 0;

@@ -274,32 +274,45 @@ TEST(DialogHandleTest, RealWindowsAreListedAndRemovedWithEveryOccurrence) {
   DestroyWindow(window);
 }
 
+// The window the pump reaches after the quit message: its procedure, run by
+// the pump's dispatch, posts the broker message that ends the loop.
+quor::EventBroker* afterQuitBroker = nullptr;
+LRESULT CALLBACK afterQuitProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_APP + 1 && afterQuitBroker != nullptr) {
+    afterQuitBroker->post(&quor::kTarnListenerClassId, 9, 0, false);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
 // A quit message is taken out of the queue by the pump and does not end the
 // loop; a later message still gets dispatched, and only stop ends run.
 TEST(PumpTest, QuitMessageDoesNotEndRun) {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = afterQuitProcedure;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "PumpTestAfterQuit";
+  RegisterClassA(&windowClass);
+  HWND window = CreateWindowExA(0, "PumpTestAfterQuit", "after quit", WS_POPUP, 0, 0, 10, 10,
+                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
   quor::InstanceManager manager;
   std::vector<fwtest::Seen> log;
   auto* listener = new fwtest::RecordingListener("l", &log);
   ASSERT_TRUE(manager.addComponent(listener));
-  PostQuitMessage(0);
-  // A thread message for after the quit: posted to this thread, dispatched
-  // to no window, but it shows that the pump keeps going.
-  PostThreadMessageA(GetCurrentThreadId(), WM_APP + 1, 0, 0);
-  bool sawApp = false;
   auto* broker = manager.getEventBroker();
-  std::thread poster([&] {
-    // Let the loop pump both messages, then end it through the broker.
-    platform::sleepMilliseconds(600);
-    broker->post(&quor::kTarnListenerClassId, 9, 0, false);
-  });
+  afterQuitBroker = broker;
+  PostQuitMessage(0);
+  // Queued behind the quit: when the pump dispatches it, the pump has gone on
+  // past the quit.
+  PostMessageA(window, WM_APP + 1, 0, 0);
   listener->onReceive = [&](vela::IMessage* m) {
     if (m->getCode() == 9) broker->stop(nullptr, false);
   };
-  ASSERT_TRUE(fwtest::runWithDeadline(*broker, 20s, [&] { EXPECT_EQ(manager.run(), 0); }));
-  poster.join();
-  MSG left;
-  sawApp = !PeekMessageA(&left, nullptr, WM_APP + 1, WM_APP + 1, PM_REMOVE);
-  EXPECT_TRUE(sawApp) << "the message after the quit was pumped too";
+  ASSERT_TRUE(fwtest::runWithDeadline(*broker, 20s, [&] { EXPECT_EQ(manager.run(), 0); }))
+      << "the pump never reached the message after the quit";
+  afterQuitBroker = nullptr;
+  DestroyWindow(window);
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].code, 9) << "run went on after the quit message";
 }

@@ -11,6 +11,7 @@
 #include "framework/tests/test_support.h"
 #include "platform/byte_stream.h"
 #include "platform/debug_output.h"
+#include "platform/tests/blocked_thread.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -215,10 +216,12 @@ class ReaderThread : public vela::AbstractThread {
   ~ReaderThread() override { stopAndJoin(); }
   std::uint32_t run() override {
     char buffer[16];
+    name = platform::testing::nameCallingThread();
     entered = true;
     readFailed = !platform::readExactly(input_, buffer, sizeof buffer);
     return 0;
   }
+  std::string name;  // set before `entered`
   std::atomic<bool> entered{false};
   std::atomic<bool> readFailed{false};
 
@@ -255,7 +258,7 @@ TEST(ThreadStopTest, StopAndJoinReleasesAThreadBlockedInARead) {
   ReaderThread thread(pipe.read);
   thread.start();
   ASSERT_TRUE(waitUntil([&] { return thread.entered.load(); }));
-  platform::sleepMilliseconds(20);  // most likely inside the read by now
+  ASSERT_TRUE(platform::testing::waitUntilBlocked(thread.name)) << "the read never blocked";
   ASSERT_TRUE(thread.stopAndJoin(20000)) << "the blocked read was not released";
   EXPECT_TRUE(thread.readFailed.load());
 }

@@ -9,6 +9,7 @@
 #include <future>
 #include <thread>
 
+#include "platform/tests/blocked_thread.h"
 #include "platform/tests/test_pipes.h"
 #include "platform/text.h"
 #include "platform/thread.h"
@@ -140,13 +141,15 @@ TEST(ByteStreamTest, AMessageLongerThanTheReadArrivesInPieces) {
 #endif
 
 struct BlockedReader {
-  StreamHandle handle;
+  StreamHandle handle = platform::kNoStream;
+  std::string name;  // set before `entered`
   std::atomic<bool> entered{false};
   std::atomic<int> result{-1};
 };
 
 std::uint32_t readOneByte(void* argument) {
   auto* reader = static_cast<BlockedReader*>(argument);
+  reader->name = platform::testing::nameCallingThread();
   reader->entered.store(true);
   char byte;
   reader->result.store(platform::readExactly(reader->handle, &byte, 1) ? 1 : 0);
@@ -157,12 +160,13 @@ TEST(ByteStreamTest, ABlockedReadIsReleasedFromAnotherThread) {
   ConnectedStream pipe;
   connectStream(&pipe, "cancel", true);
   ASSERT_TRUE(pipe.ok());
-  BlockedReader reader{pipe.client};
+  BlockedReader reader;
+  reader.handle = pipe.client;
   std::uint32_t id = 0;
   platform::ThreadHandle thread = platform::createThread(readOneByte, &reader, &id);
   ASSERT_NE(thread, nullptr);
   while (!reader.entered.load()) std::this_thread::sleep_for(1ms);
-  std::this_thread::sleep_for(50ms);  // let it block in the read
+  ASSERT_TRUE(platform::testing::waitUntilBlocked(reader.name)) << "the read never blocked";
   EXPECT_EQ(reader.result.load(), -1);
   // The canceller repeats until the thread has left, as a teardown does.
   const auto deadline = std::chrono::steady_clock::now() + kDeadline;

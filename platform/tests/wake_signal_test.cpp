@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/tests/blocked_thread.h"
 #include "platform/thread.h"
 
 namespace {
@@ -23,15 +24,21 @@ TEST(WakeSignalTest, ASetBeforeTheWaitIsKeptAndSeveralSetsWakeOnce) {
 
 TEST(WakeSignalTest, ASetFromAnotherThreadWakesTheWaiter) {
   platform::WakeSignal signal;
-  std::atomic<bool> waiting{false};
+  std::string waiter;  // set before `named`
+  std::atomic<bool> named{false};
+  std::atomic<bool> blocked{false};
   std::thread setter([&] {
-    while (!waiting.load()) platform::sleepMilliseconds(1);
-    platform::sleepMilliseconds(20);
+    while (!named.load()) platform::sleepMilliseconds(1);
+    // Set only once the waiter sleeps in its wait: a set before the wait
+    // would be kept and prove nothing about waking.
+    blocked = platform::testing::waitUntilBlocked(waiter);
     signal.set();
   });
-  waiting = true;
+  waiter = platform::testing::nameCallingThread();
+  named = true;
   const bool woken = signal.wait(20000);
   setter.join();
+  EXPECT_TRUE(blocked) << "the waiter was never seen blocked";
   EXPECT_TRUE(woken);
 }
 

@@ -21,13 +21,22 @@ DWORD clampCount(std::size_t count) {
 
 }  // namespace
 
+// The streams are pipes another process serves. Whoever serves the name
+// (the port monitor, or a process that took the name before it) may ask to
+// act as this program's user; at the identification level it learns who the
+// user is and can do nothing as the user. Wine 8 does not model the level (a
+// server's ImpersonateNamedPipeClient gets an impersonation token whatever
+// the client passed), so no test under Wine can see this; on Windows it holds.
+constexpr DWORD kIdentifyOnly = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
 StreamHandle openStreamForReading(const std::wstring& name) {
-  return fromHandle(CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  return fromHandle(
+      CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, kIdentifyOnly, nullptr));
 }
 
 StreamHandle openStreamForWriting(const std::wstring& name) {
   return fromHandle(
-      CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kIdentifyOnly, nullptr));
 }
 
 void closeStream(StreamHandle handle) {
