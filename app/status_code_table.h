@@ -12,11 +12,19 @@
 
 // What the listener does when a status arrives.
 enum StatusDialogKind : std::uint32_t {
-  kStatusNoAction = 0,       // neither shows nor dismisses anything
-  kStatusBackToNormal = 1,   // dismisses every open status dialog
-  kStatusShowDialog501 = 2,  // shows dialog template 501
-  kStatusShowDialog115 = 3,  // shows dialog template 115
-  kStatusShowDialog504 = 4,  // shows dialog template 504 (printer picture)
+  kStatusNoAction = 0,           // neither shows nor dismisses anything
+  kStatusBackToNormal = 1,       // dismisses every open status dialog
+  kStatusShowNotification = 2,   // shows the small notification (template 501)
+  kStatusShowDetails = 3,        // shows the detailed alert (template 115)
+  kStatusShowInlinePicture = 4,  // shows the alert with an inline picture (template 504)
+};
+
+// How grave a status is (StatusCodeEntry::severity, compared as signed).
+enum StatusSeverity : std::int32_t {
+  kSeverityNone = 0,     // a working state
+  kSeverityNotice = 1,   // closes at the end of the job
+  kSeverityWarning = 2,  // closes at the end of the job
+  kSeverityError = 3,    // stays after the job until the user closes it
 };
 
 struct StatusCodeEntry {

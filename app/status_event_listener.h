@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_list.h"
 #include "app/status_code_table.h"
 #include "framework/class_id.h"
 #include "framework/instance_manager.h"
@@ -24,11 +25,12 @@
 #include "framework/properties/property_holder.h"
 #include "i18n/string_mapper.h"
 
-class qmxMeadowStatusDialog;
-
 // The application state of the listener.
 class qmxMeadowStatusCodeHandler {
  protected:
+  // `lock` guards the dialog lists (the listener's holder lock).
+  explicit qmxMeadowStatusCodeHandler(const vela::Synchronized& lock) : dialogs_(lock) {}
+
   HINSTANCE instance_ = nullptr;
   quor::ClassId readerClassId_{};  // "TarnEventGenerator"
   quor::ClassId writerClassId_{};  // "TarnListener"
@@ -36,12 +38,10 @@ class qmxMeadowStatusCodeHandler {
   quor::EventBroker* broker_ = nullptr;        // not owned
   // The row of the last status a dialog decision was made for.
   const StatusCodeEntry* lastStatus_ = nullptr;
-  // Every dialog created and not yet deleted, in creation order; owned.
-  std::vector<qmxMeadowStatusDialog*> dialogs_;
-  // Dialogs the end of the job left on screen: no longer found by status,
-  // template or message, but owned, and still on screen until the user
+  // Every dialog created and not yet deleted: those tracked, in creation
+  // order, and those the end of the job left on screen until the user
   // dismisses them.
-  std::vector<qmxMeadowStatusDialog*> leftOnScreen_;
+  DialogList dialogs_;
   std::string printerName_;
   // The job has ended: the program ends as soon as nothing is on screen.
   bool shutdownPending_ = false;
@@ -55,11 +55,6 @@ class qmxMeadowTarnListener : public vela::PropertyHolder,
                               public vela::IListener,
                               public qmxMeadowStatusCodeHandler {
  public:
-  // Template ids of the status dialogs.
-  static constexpr std::int32_t kNotificationTemplate = 501;
-  static constexpr std::int32_t kDetailedTemplate = 115;
-  static constexpr std::int32_t kInlinePictureTemplate = 504;
-
   // Copies both class ids and loads the two string mappers from the
   // program's folder.
   qmxMeadowTarnListener(HINSTANCE instance, quor::IInstanceManager* manager,
@@ -75,8 +70,10 @@ class qmxMeadowTarnListener : public vela::PropertyHolder,
   bool receive(vela::IMessage* message) override;
 
   // What the tests look at.
-  const std::vector<qmxMeadowStatusDialog*>& dialogs() const { return dialogs_; }
-  const std::vector<qmxMeadowStatusDialog*>& dialogsLeftOnScreen() const { return leftOnScreen_; }
+  std::vector<qmxMeadowStatusDialog*> dialogs() const { return dialogs_.tracked(); }
+  std::vector<qmxMeadowStatusDialog*> dialogsLeftOnScreen() const {
+    return dialogs_.leftOnScreen();
+  }
   const std::string& printerName() const { return printerName_; }
   bool shutdownPending() const { return shutdownPending_; }
   const StatusCodeEntry* lastStatus() const { return lastStatus_; }
@@ -91,25 +88,14 @@ class qmxMeadowTarnListener : public vela::PropertyHolder,
   // Shows a dialog of the template from the settings, replacing the open
   // dialog of that template; null when it could not be created.
   qmxMeadowStatusDialog* showDialog(vela::IPropertyHolder* settings, std::int32_t templateId);
-  qmxMeadowStatusDialog* findDialogByTemplate(std::int32_t templateId) const;
-  bool hasDialogForMessage(std::int32_t status) const;
-  // Whether a dialog of this listener, tracked or left on screen at the end
-  // of the job, still has its window.
-  bool hasOpenDialog() const;
   void closeAllDialogs();
   // Closes the dialogs that close at the end of the job; the others stay on
   // screen, no longer tracked.
   void closeDialogsAtEndOfJob();
   void shutDown();
-  // Takes the dialog out of whichever list holds it (under the lock); false
-  // when this listener does not own it.
-  bool forget(qmxMeadowStatusDialog* dialog);
-  // Takes the dialog with this serial number out of whichever list holds it
-  // (under the lock) and answers it; null when this listener owns none.
-  qmxMeadowStatusDialog* forget(std::int32_t serial);
-  // Moves both lists out under the lock.
-  std::vector<qmxMeadowStatusDialog*> takeAllDialogs();
-  static void closeAndDelete(qmxMeadowStatusDialog* dialog);
+  // Closes the dialog when its window still exists; deleting it then
+  // destroys the window.
+  static void closeAndDelete(DialogList::Owned dialog);
 };
 
 #endif  // APP_STATUS_EVENT_LISTENER_H_

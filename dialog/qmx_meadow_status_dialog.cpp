@@ -3,35 +3,11 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "app/resources/resource_ids.h"
 #include "dialog/link_control.h"
 #include "platform/debug_output.h"
 
 namespace {
-
-// Templates.
-constexpr std::int32_t kDetailedTemplate = 115;
-constexpr std::int32_t kNotificationTemplate = 501;
-constexpr std::int32_t kInlineTemplate = 504;
-constexpr std::int32_t kInlineTallTemplate = 505;
-
-// Controls.
-constexpr int kStatusIcon = 2035;
-constexpr int kPrinterPicture = 1045;
-constexpr int kMessage = 2037;
-constexpr int kPrinterLabel = 2147;
-constexpr int kBanner = 2167;
-constexpr int kMoreLink = 1037;
-constexpr int kHelpLink = 1041;
-constexpr int kToolboxLink = 1042;
-constexpr int kManualLink = 1043;
-constexpr int kInlinePictureReference = 1046;
-constexpr int kInlinePicture = 2148;
-
-// String ids.
-constexpr std::int32_t kMoreText = 215;
-constexpr std::int32_t kToolboxText = 217;
-constexpr std::int32_t kManualText = 218;
-constexpr std::int32_t kHelpText = 3001;
 
 // Where the inline picture goes: a run of exactly this many spaces.
 constexpr std::string_view kPicturePlaceholder = "           ";
@@ -90,18 +66,18 @@ std::int32_t qmxMeadowStatusDialog::colorKeyOf(HWND control) const {
   if (rememberedWindow_ == nullptr || control == nullptr) return 0;
   for (HWND owner : {rememberedWindow_, GetParent(rememberedWindow_)}) {
     if (owner == nullptr) continue;
-    if (control == GetDlgItem(owner, kBanner)) return kBanner;
-    if (control == GetDlgItem(owner, kPrinterLabel)) return kPrinterLabel;
+    if (control == GetDlgItem(owner, IDC_BANNER)) return IDC_BANNER;
+    if (control == GetDlgItem(owner, IDC_PRINTER_LABEL)) return IDC_PRINTER_LABEL;
   }
   return 0;
 }
 
 COLORREF qmxMeadowStatusDialog::textColorFor(std::int32_t id) {
-  return id == kPrinterLabel || id == kBanner ? kWhite : kBlack;
+  return id == IDC_PRINTER_LABEL || id == IDC_BANNER ? kWhite : kBlack;
 }
 
 COLORREF qmxMeadowStatusDialog::backColorFor(std::int32_t id) {
-  return id == kPrinterLabel || id == kBanner ? kBlue : kWhite;
+  return id == IDC_PRINTER_LABEL || id == IDC_BANNER ? kBlue : kWhite;
 }
 
 HBRUSH qmxMeadowStatusDialog::brushFor(std::int32_t id) const {
@@ -122,8 +98,8 @@ INT_PTR qmxMeadowStatusDialog::dialogProc(HWND window, UINT message, WPARAM wPar
       return 1;
     case WM_DRAWITEM: {
       const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-      if (wParam == kStatusIcon) drawBitmap(item, statusImageId_);
-      if (wParam == kPrinterPicture) drawBitmap(item, printerPictureId_);
+      if (wParam == IDC_STATUS_ICON) drawBitmap(item, statusImageId_);
+      if (wParam == IDC_PRINTER_PICTURE) drawBitmap(item, printerPictureId_);
       return 1;
     }
     case WM_PAINT: {
@@ -166,16 +142,16 @@ INT_PTR qmxMeadowStatusDialog::handleCommand(HWND window, WPARAM wParam, LPARAM 
       platform::debugOutput("[qmxMeadowStatusDialog] command 2: the program ends\n");
       EndDialog(window, 1);
       std::exit(0);
-    case kMoreLink:
+    case IDC_MORE_LINK:
       postResult(kResultMore);
       return 1;
-    case kHelpLink:
+    case IDC_HELP_LINK:
       MessageBoxA(nullptr, "This will link to help...", "IDC_HELP_STATIC", MB_OK);
       return 1;
-    case kToolboxLink:
+    case IDC_TOOLBOX_LINK:
       MessageBoxA(nullptr, "This will link to Toolbox...", "IDC_TOOLBOX_STATIC", MB_OK);
       return 1;
-    case kManualLink:
+    case IDC_MANUAL_LINK:
       MessageBoxA(nullptr, "This will link to the User Manual...", "IDC_USERMANUAL_STATIC", MB_OK);
       return 1;
     default:
@@ -190,23 +166,23 @@ void qmxMeadowStatusDialog::initialize(HWND window) {
   if (!dialogCaption_.empty()) SetWindowTextA(window, dialogCaption_.c_str());
   // Set even when empty: the template's own text of the control is a
   // placeholder no user should read.
-  if (HWND control = GetDlgItem(window, kMessage)) SetWindowTextA(control, message_.c_str());
-  if (HWND control = GetDlgItem(window, kPrinterLabel)) {
+  if (HWND control = GetDlgItem(window, IDC_MESSAGE)) SetWindowTextA(control, message_.c_str());
+  if (HWND control = GetDlgItem(window, IDC_PRINTER_LABEL)) {
     SetWindowTextA(control, printerLabel_.c_str());
   }
   rememberedWindow_ = window;
   adoptInlinePicture(window);
   switch (dialogId_) {
-    case kDetailedTemplate:
+    case IDD_STATUS_DETAILED:
       makeStandardLinks(window);
       break;
-    case kNotificationTemplate:
+    case IDD_STATUS_NOTIFICATION:
       placeInLowerRightCorner(window);
-      makeLink(window, kMoreLink, lookupText(kMoreText), true);
+      makeLink(window, IDC_MORE_LINK, lookupText(IDS_MORE), true);
       makeStandardLinks(window);
       break;
-    case kInlineTemplate:
-    case kInlineTallTemplate:
+    case IDD_STATUS_INLINE:
+    case IDD_STATUS_INLINE_TALL:
       placeInlinePicture(window);
       break;
     default:
@@ -224,9 +200,9 @@ void qmxMeadowStatusDialog::makeLink(HWND window, int controlId, const std::stri
 }
 
 void qmxMeadowStatusDialog::makeStandardLinks(HWND window) {
-  makeLink(window, kHelpLink, lookupText(kHelpText), false);
-  makeLink(window, kToolboxLink, lookupText(kToolboxText), false);
-  makeLink(window, kManualLink, lookupText(kManualText), false);
+  makeLink(window, IDC_HELP_LINK, lookupText(IDS_HELP), false);
+  makeLink(window, IDC_TOOLBOX_LINK, lookupText(IDS_TOOLBOX), false);
+  makeLink(window, IDC_MANUAL_LINK, lookupText(IDS_MANUAL), false);
 }
 
 void qmxMeadowStatusDialog::placeInLowerRightCorner(HWND window) {
@@ -247,7 +223,7 @@ void qmxMeadowStatusDialog::adoptInlinePicture(HWND window) {
   // either way one bitmap per dialog would be at the mercy of the platform.
   // The control gets a copy the dialog owns instead, and the bitmap it loaded,
   // which STM_SETIMAGE hands back, is deleted here.
-  HWND picture = GetDlgItem(window, kInlinePicture);
+  HWND picture = GetDlgItem(window, IDC_INLINE_PICTURE);
   if (picture == nullptr) return;
   HANDLE loaded = reinterpret_cast<HANDLE>(SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
   if (loaded == nullptr) return;
@@ -263,12 +239,12 @@ void qmxMeadowStatusDialog::adoptInlinePicture(HWND window) {
 }
 
 void qmxMeadowStatusDialog::placeInlinePicture(HWND window) {
-  HWND picture = GetDlgItem(window, kInlinePicture);
+  HWND picture = GetDlgItem(window, IDC_INLINE_PICTURE);
   // The templates have no control 1046; the message control, which shows the
   // measured text, is the reference instead.
-  HWND reference = GetDlgItem(window, kInlinePictureReference);
-  if (reference == nullptr) reference = GetDlgItem(window, kMessage);
-  HWND messageControl = GetDlgItem(window, kMessage);
+  HWND reference = GetDlgItem(window, IDC_INLINE_PICTURE_REFERENCE);
+  if (reference == nullptr) reference = GetDlgItem(window, IDC_MESSAGE);
+  HWND messageControl = GetDlgItem(window, IDC_MESSAGE);
   if (picture == nullptr || reference == nullptr) return;
 
   const std::string_view text = message_;

@@ -14,9 +14,9 @@ namespace {
 
 constexpr wchar_t kDialogHandle[] = L"DialogHandle";
 
-// Control ids the plain dialog fills.
+// The control the plain dialog shows its message in; its button is the
+// control of kButtonCommand.
 constexpr int kMessageControl = 102;
-constexpr int kButtonControl = 100;
 
 // Where the extended style is in an extended dialog template, and the
 // smallest template there is (the fixed header of the plain format).
@@ -230,15 +230,15 @@ INT_PTR StatusDialog::dialogProc(HWND window, UINT message, WPARAM wParam, LPARA
       SetWindowPos(window, nullptr, x_, y_, frame.right - frame.left, frame.bottom - frame.top, 0);
       if (!caption_.empty()) SetWindowTextA(window, caption_.c_str());
       if (!message_.empty()) setControlText(window, kMessageControl, message_);
-      if (!buttonText_.empty()) setControlText(window, kButtonControl, buttonText_);
+      if (!buttonText_.empty()) setControlText(window, kButtonCommand, buttonText_);
       return 1;
     }
     case WM_COMMAND: {
       const int id = LOWORD(wParam);
-      postResult(id == IDCANCEL ? kResultDismissed
-                 : id == 100    ? kResultCommand100
-                 : id == 101    ? kResultCommand101
-                                : id);
+      postResult(id == IDCANCEL               ? kResultDismissed
+                 : id == kButtonCommand       ? kResultButton
+                 : id == kSecondButtonCommand ? kResultSecondButton
+                                              : id);
       return 1;
     }
     case WM_CLOSE:

@@ -50,13 +50,19 @@
 inline constexpr vela::Guid kDialogResultClassId = {
     0xAC228C61, 0xC246, 0x411B, {0xB2, 0x34, 0x7F, 0x59, 0x23, 0x4B, 0x70, 0xF2}};
 
+// Commands of a plain StatusDialog's template that post a result of their
+// own: its button (control 100, "buttonMessage") and a second button.
+inline constexpr int kButtonCommand = 100;
+inline constexpr int kSecondButtonCommand = 101;
+
 // Result codes posted by the dialogs (a command id without a meaning of its
 // own is posted as itself).
-inline constexpr std::int32_t kResultCommand100 = 0;   // command 100
-inline constexpr std::int32_t kResultDismissed = 1;    // close box, Esc, Enter
-inline constexpr std::int32_t kResultCommand101 = 4;   // command 101
-inline constexpr std::int32_t kResultBaseClosed = 5;   // WM_CLOSE on a plain StatusDialog
-inline constexpr std::int32_t kResultMore = 102;       // the "more..." link, control 1037
+inline constexpr std::int32_t kResultButton = 0;        // kButtonCommand
+inline constexpr std::int32_t kResultDismissed = 1;     // close box, Esc, Enter
+inline constexpr std::int32_t kResultCancel = 2;        // posted by none; owners take it as 1
+inline constexpr std::int32_t kResultSecondButton = 4;  // kSecondButtonCommand
+inline constexpr std::int32_t kResultBaseClosed = 5;    // WM_CLOSE on a plain StatusDialog
+inline constexpr std::int32_t kResultMore = 102;        // the "more..." link, IDC_MORE_LINK
 
 class StatusDialog {
  public:

@@ -243,7 +243,7 @@ std::size_t EventBroker::queuedCount() {
 
 void EventBroker::dispatchHeartbeat(std::int32_t idleCount) {
   vela::Message heartbeat(&kTarnEventGeneratorClassId, 0, 0);
-  heartbeat.getProperties()->setInt(L"subcode", 255);
+  heartbeat.getProperties()->setInt(L"subcode", kHeartbeatSubcode);
   heartbeat.getProperties()->setInt(L"status", idleCount);
   dispatch(&heartbeat);
 }

@@ -43,6 +43,10 @@
 
 namespace quor {
 
+// The subcode of the idle heartbeat: a message from the pipe reader's class
+// id with code 0 (printer and job events), which no record on the wire has.
+inline constexpr std::int32_t kHeartbeatSubcode = 255;
+
 class IInstanceManager;
 
 class EventBroker : public vela::IListener, public vela::Mutex {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/resources/resource_ids.h"
 #include "tools/window_probe.h"
 
 namespace {
@@ -24,14 +25,14 @@ namespace {
 const wchar_t kMonitorExe[] = L"qmxMeadowMonitor.exe";
 
 int templateOf(const probe::Dialog& dialog) {
-  if (dialog.hasControl(1041)) return 115;
-  if (dialog.hasControl(2148)) return 504;
-  if (dialog.hasControl(2037)) return 501;
+  if (dialog.hasControl(IDC_HELP_LINK)) return IDD_STATUS_DETAILED;
+  if (dialog.hasControl(IDC_INLINE_PICTURE)) return IDD_STATUS_INLINE;
+  if (dialog.hasControl(IDC_MESSAGE)) return IDD_STATUS_NOTIFICATION;
   return 0;
 }
 
 void print(const probe::Dialog& dialog) {
-  std::wstring message = dialog.text(2037);
+  std::wstring message = dialog.text(IDC_MESSAGE);
   for (wchar_t& c : message) {
     if (c == L'\n' || c == L'\r') c = L' ';
   }

@@ -19,6 +19,12 @@
 #define IDC_TOOLBOX_LINK 1042
 #define IDC_MANUAL_LINK 1043
 #define IDC_INLINE_PICTURE 2148
+// Controls the dialog fills when a template has them; the program's
+// templates have none of these.
+#define IDC_MORE_LINK 1037                 // the "more..." link: asks for the detailed alert
+#define IDC_PRINTER_LABEL 2147             // printer name, white on blue
+#define IDC_BANNER 2167                    // white on blue
+#define IDC_INLINE_PICTURE_REFERENCE 1046  // where the inline picture is measured from
 
 // Bitmaps.
 #define IDB_CHECK_MARK 116
@@ -30,6 +36,16 @@
 #define IDB_TRAY_MEDIA_ALT 10004
 #define IDB_DUPLEX_STEPS 10005
 #define IDB_DUPLEX_STEPS_ALT 10006
+// No bitmap has this id: a printer picture that stays empty.
+#define IDB_NO_PRINTER_PICTURE 315
+
+// String ids the code names (the tables carry them among the others).
+#define IDS_MORE 215             // "more..."
+#define IDS_TOOLBOX 217          // the toolbox link
+#define IDS_MANUAL 218           // the user manual link
+#define IDS_HELP 3001            // the help link
+#define IDS_PRINTER_SERIES 3007  // the printer text
+#define IDS_PRINTER_ALERT 3008   // caption of templates 501, 504 and 505
 
 // The program file's icon.
 #define IDI_PROGRAM 200

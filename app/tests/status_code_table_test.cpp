@@ -52,14 +52,22 @@ TEST(StatusCodeTableTest, RowsThatDecideWhatTheUserSees) {
     std::uint32_t code, dialogKind, severity, textId, picture;
   };
   const Expected rows[] = {
-      {10001, kStatusBackToNormal, 0, 7198, 0},      {10003, kStatusBackToNormal, 0, 7200, 0},
-      {10023, kStatusBackToNormal, 0, 7199, 0},      {10031, kStatusNoAction, 0, 7205, 0},
-      {10035, kStatusNoAction, 0, 7438, 0},          {10037, kStatusShowDialog501, 1, 7199, 0},
-      {10040, kStatusShowDialog501, 1, 7457, 0},     {41101, kStatusShowDialog504, 1, 7269, 10002},
-      {40122, kStatusShowDialog504, 1, 7271, 10001}, {40125, kStatusShowDialog504, 1, 7271, 10001},
-      {11010, kStatusShowDialog501, 2, 7290, 0},     {11011, kStatusShowDialog501, 3, 7291, 0},
-      {10214, kStatusShowDialog501, 2, 7211, 0},     {10217, kStatusShowDialog501, 2, 7210, 0},
-      {41900, kStatusShowDialog501, 2, 7399, 0},     {10606, kStatusShowDialog501, 2, 7443, 0},
+      {10001, kStatusBackToNormal, 0, 7198, 0},
+      {10003, kStatusBackToNormal, 0, 7200, 0},
+      {10023, kStatusBackToNormal, 0, 7199, 0},
+      {10031, kStatusNoAction, 0, 7205, 0},
+      {10035, kStatusNoAction, 0, 7438, 0},
+      {10037, kStatusShowNotification, 1, 7199, 0},
+      {10040, kStatusShowNotification, 1, 7457, 0},
+      {41101, kStatusShowInlinePicture, 1, 7269, 10002},
+      {40122, kStatusShowInlinePicture, 1, 7271, 10001},
+      {40125, kStatusShowInlinePicture, 1, 7271, 10001},
+      {11010, kStatusShowNotification, 2, 7290, 0},
+      {11011, kStatusShowNotification, 3, 7291, 0},
+      {10214, kStatusShowNotification, 2, 7211, 0},
+      {10217, kStatusShowNotification, 2, 7210, 0},
+      {41900, kStatusShowNotification, 2, 7399, 0},
+      {10606, kStatusShowNotification, 2, 7443, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.code);

@@ -13,9 +13,11 @@
 #include <memory>
 #include <thread>
 
+#include "app/resources/resource_ids.h"
 #include "app/tests/snooze_key.h"
 
 #include "channel/channel_makers.h"
+#include "channel/status_record.h"
 #include "dialog/qmx_meadow_status_dialog.h"
 #include "framework/message.h"
 
@@ -49,8 +51,8 @@ class ListenerTest : public Base {
     message.getProperties()->setInt(L"status", status);
     EXPECT_TRUE(listener_->receive(&message));
   }
-  void status(std::int32_t code) { send(kReader, 2, 3, code); }
-  void endOfJob() { send(kReader, 0, 4); }
+  void status(std::int32_t code) { send(kReader, tarn::kStatusClass, tarn::kStatusSubcode, code); }
+  void endOfJob() { send(kReader, tarn::kPrinterJobClass, tarn::kJobEnd); }
   // A result as `dialog` posts it.
   void result(std::int32_t code, qmxMeadowStatusDialog* dialog) {
     result(code, dialog, dialog != nullptr ? dialog->serial() : 0);
@@ -62,7 +64,7 @@ class ListenerTest : public Base {
     EXPECT_TRUE(listener_->receive(&message));
   }
 
-  const std::vector<qmxMeadowStatusDialog*>& dialogs() { return listener_->dialogs(); }
+  std::vector<qmxMeadowStatusDialog*> dialogs() { return listener_->dialogs(); }
   bool stopped() { return manager_->getEventBroker()->isStopped(); }
 
   std::unique_ptr<quor::IInstanceManager> manager_;
@@ -77,7 +79,7 @@ TEST_F(Listener, StatusesShowReplaceAndDismissOneDialogPerTemplate) {
   status(40020);
   ASSERT_EQ(1u, dialogs().size());
   qmxMeadowStatusDialog* door = dialogs()[0];
-  EXPECT_EQ(501, door->getDialogId());
+  EXPECT_EQ(IDD_STATUS_NOTIFICATION, door->getDialogId());
   EXPECT_EQ(40020, door->getMessageId());
   EXPECT_TRUE(door->closesAtEndOfJob());
   EXPECT_TRUE(IsWindowVisible(door->getWindow()));
@@ -93,7 +95,7 @@ TEST_F(Listener, StatusesShowReplaceAndDismissOneDialogPerTemplate) {
 
   status(41101);  // another template: both stay
   ASSERT_EQ(2u, dialogs().size());
-  EXPECT_EQ(504, dialogs()[1]->getDialogId());
+  EXPECT_EQ(IDD_STATUS_INLINE, dialogs()[1]->getDialogId());
 
   const HWND doorWindow = door->getWindow();
   status(40021);  // same template as the door: replaces it
@@ -137,13 +139,14 @@ TEST_F(Listener, ErrorsOutliveTheJobUntilTheLastIsDismissed) {
   qmxMeadowStatusDialog* error = dialogs()[0];
   EXPECT_FALSE(error->closesAtEndOfJob());
 
-  result(102, error);  // "more..."
+  result(kResultMore, error);
   ASSERT_EQ(2u, dialogs().size());
   qmxMeadowStatusDialog* details = dialogs()[1];
-  EXPECT_EQ(115, details->getDialogId());
-  EXPECT_EQ(controlText(error->getWindow(), 2037), controlText(details->getWindow(), 2037));
+  EXPECT_EQ(IDD_STATUS_DETAILED, details->getDialogId());
+  EXPECT_EQ(controlText(error->getWindow(), IDC_MESSAGE),
+            controlText(details->getWindow(), IDC_MESSAGE));
   EXPECT_EQ("Waste ink container full. Contact service.",
-            controlText(details->getWindow(), 2037));
+            controlText(details->getWindow(), IDC_MESSAGE));
 
   endOfJob();
   EXPECT_FALSE(stopped());
@@ -196,7 +199,7 @@ TEST_F(Listener, AfterTheEndOfTheJobTheLastDialogGoneEndsTheProgram) {
 
   status(41101);  // shown after the job, and tracked
   ASSERT_EQ(1u, dialogs().size());
-  result(1, error);
+  result(kResultDismissed, error);
   EXPECT_FALSE(IsWindow(errorWindow));
   EXPECT_FALSE(stopped()) << "an alert is still on screen";
   status(10001);  // dismisses the last alert
@@ -215,41 +218,41 @@ TEST_F(Listener, AStaleResultNeverClosesTheDialogNowAtItsAddress) {
   qmxMeadowStatusDialog* current = dialogs()[0];
   EXPECT_NE(goneSerial, current->serial());
 
-  result(1, current, goneSerial);
+  result(kResultDismissed, current, goneSerial);
   ASSERT_EQ(1u, dialogs().size()) << "the stale result closed the dialog at its address";
   EXPECT_TRUE(IsWindowVisible(current->getWindow()));
-  result(1, current);
+  result(kResultDismissed, current);
   EXPECT_TRUE(dialogs().empty());
 }
 
 TEST_F(Listener, ResultsThatNameNoOwnedDialogChangeNothing) {
   status(40020);
   qmxMeadowStatusDialog* door = dialogs()[0];
-  result(0, door);
-  result(4, door);
-  EXPECT_EQ(1u, dialogs().size()) << "0 and 4 are not dismissals";
-  result(1, nullptr);
+  result(kResultButton, door);
+  result(kResultSecondButton, door);
+  EXPECT_EQ(1u, dialogs().size()) << "the buttons' results are not dismissals";
+  result(kResultDismissed, nullptr);
   EXPECT_EQ(1u, dialogs().size());
-  result(5, door);
+  result(kResultBaseClosed, door);
   EXPECT_TRUE(dialogs().empty());
-  result(1, door);  // stale: the dialog is gone
+  result(kResultDismissed, door);  // stale: the dialog is gone
   EXPECT_TRUE(dialogs().empty());
-  result(102, nullptr);  // more... for the last status, 40020
+  result(kResultMore, nullptr);  // more... for the last status, 40020
   ASSERT_EQ(1u, dialogs().size());
-  EXPECT_EQ(115, dialogs()[0]->getDialogId());
+  EXPECT_EQ(IDD_STATUS_DETAILED, dialogs()[0]->getDialogId());
   EXPECT_FALSE(stopped());
 }
 
 TEST_F(Listener, PrinterNameFromNarrowOrWideTextAndTheHeartbeatIsIgnored) {
-  vela::Message wide(&kReader, 0, 0);
-  wide.getProperties()->setInt(L"subcode", 1);
+  vela::Message wide(&kReader, tarn::kPrinterJobClass, 0);
+  wide.getProperties()->setInt(L"subcode", tarn::kPortNamesWide);
   wide.getProperties()->setWString(L"printerName", L"Kestrel 100 wide");
   listener_->receive(&wide);
   EXPECT_EQ("Kestrel 100 wide", listener_->printerName());
 
-  send(kReader, 0, 255, 1);  // the broker's idle heartbeat
-  send(kWriter, 2, 3, 40020);  // another source
-  send(kReader, 7, 3, 40020);  // another code
+  send(kReader, tarn::kPrinterJobClass, quor::kHeartbeatSubcode, 1);
+  send(kWriter, tarn::kStatusClass, tarn::kStatusSubcode, 40020);  // another source
+  send(kReader, 7, tarn::kStatusSubcode, 40020);                   // another code
   EXPECT_TRUE(dialogs().empty());
   EXPECT_EQ("Kestrel 100 wide", listener_->printerName());
   EXPECT_FALSE(stopped());

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/resources/resource_ids.h"
 #include "dialog/tests/dialog_test_support.h"
 
 namespace {
@@ -84,7 +85,7 @@ std::string boxText(HWND box) {
 }
 
 TEST(ChildProcess, CommandTwoEndsTheProgramWithExitCodeZero) {
-  Child child(115);
+  Child child(IDD_STATUS_DETAILED);
   ASSERT_TRUE(child.started());
   HWND dialog = child.waitForWindow(nullptr);
   ASSERT_NE(nullptr, dialog);
@@ -93,7 +94,7 @@ TEST(ChildProcess, CommandTwoEndsTheProgramWithExitCodeZero) {
 }
 
 TEST(ChildProcess, LinksShowMessageBoxesAndPostNothing) {
-  Child child(115);
+  Child child(IDD_STATUS_DETAILED);
   ASSERT_TRUE(child.started());
   HWND dialog = child.waitForWindow(nullptr);
   ASSERT_NE(nullptr, dialog);
@@ -103,9 +104,9 @@ TEST(ChildProcess, LinksShowMessageBoxesAndPostNothing) {
     const char* text;
   };
   const Link links[] = {
-      {1041, "IDC_HELP_STATIC", "This will link to help..."},
-      {1042, "IDC_TOOLBOX_STATIC", "This will link to Toolbox..."},
-      {1043, "IDC_USERMANUAL_STATIC", "This will link to the User Manual..."},
+      {IDC_HELP_LINK, "IDC_HELP_STATIC", "This will link to help..."},
+      {IDC_TOOLBOX_LINK, "IDC_TOOLBOX_STATIC", "This will link to Toolbox..."},
+      {IDC_MANUAL_LINK, "IDC_USERMANUAL_STATIC", "This will link to the User Manual..."},
   };
   for (const Link& link : links) {
     SCOPED_TRACE(link.caption);

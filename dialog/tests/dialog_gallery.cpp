@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "app/resources/resource_ids.h"
 #include "app/status_code_table.h"
 #include "dialog/qmx_meadow_status_dialog.h"
 #include "framework/instance_manager.h"
@@ -43,10 +44,10 @@ struct Shown {
 // text through "more..."); 505, which the program does not use, with a text
 // that has the inline picture's placeholder.
 const Shown kShown[] = {
-    {115, 7291, 314, 315, false},
-    {501, 7399, 309, 315, true},
-    {504, 7271, 309, 10001, true},
-    {505, 7460, 309, 10005, true},
+    {IDD_STATUS_DETAILED, 7291, IDB_ERROR, IDB_NO_PRINTER_PICTURE, false},
+    {IDD_STATUS_NOTIFICATION, 7399, IDB_WARNING, IDB_NO_PRINTER_PICTURE, true},
+    {IDD_STATUS_INLINE, 7271, IDB_WARNING, IDB_LOAD_MEDIA, true},
+    {IDD_STATUS_INLINE_TALL, 7460, IDB_WARNING, IDB_DUPLEX_STEPS, true},
 };
 
 std::string folderOf(const std::string& path) {
@@ -170,10 +171,11 @@ std::set<int> textsFor(int templateId) {
   if (templateId == 505) return {7460, 7462};
   std::set<int> ids;
   for (const StatusCodeEntry& row : kStatusCodeTable) {
-    const bool shown = templateId == 501   ? row.dialogKind == kStatusShowDialog501
-                       : templateId == 115 ? row.dialogKind >= kStatusShowDialog501 &&
-                                                 row.dialogKind <= kStatusShowDialog504
-                                           : row.dialogKind == kStatusShowDialog504;
+    const bool shown =
+        templateId == IDD_STATUS_NOTIFICATION ? row.dialogKind == kStatusShowNotification
+        : templateId == IDD_STATUS_DETAILED   ? row.dialogKind >= kStatusShowNotification &&
+                                                  row.dialogKind <= kStatusShowInlinePicture
+                                            : row.dialogKind == kStatusShowInlinePicture;
     if (shown) ids.insert(static_cast<int>(row.textId));
   }
   return ids;
@@ -201,13 +203,13 @@ int main(int argc, char** argv) {
     vela::PropertyHolder settings;
     settings.setPointer(L"hinstance", GetModuleHandleA(nullptr));
     settings.setPointer(L"eventBroker", manager->getEventBroker());
-    settings.setInt(L"idsPrinter", 3007);
+    settings.setInt(L"idsPrinter", IDS_PRINTER_SERIES);
     settings.setInt(L"idbPrinter", shown.printerImage);
     settings.setString(L"printerName", "Kestrel 100");
     settings.setPointer(L"dialogStringMapper", &dialogMapper);
     settings.setPointer(L"errorStringMapper", &errorMapper);
     settings.setInt(L"idbStatusImage", shown.statusImage);
-    if (shown.caption) settings.setInt(L"idsDialogCaption", 3008);
+    if (shown.caption) settings.setInt(L"idsDialogCaption", IDS_PRINTER_ALERT);
     settings.setInt(L"ids1", shown.textId);
     settings.setInt(L"dialogID", shown.templateId);
     auto dialog = std::make_unique<qmxMeadowStatusDialog>(&settings, 0);
@@ -229,7 +231,7 @@ int main(int argc, char** argv) {
       GetWindowTextA(child, text, sizeof text);
       if (text[0] != '\0') checkFit(report, shown.templateId, child, 0, text);
     }
-    if (HWND message = GetDlgItem(window, 2037)) {
+    if (HWND message = GetDlgItem(window, IDC_MESSAGE)) {
       for (int id : textsFor(shown.templateId)) {
         const std::string text = dialog->lookupText(id);
         checkFit(report, shown.templateId, message, id, text);

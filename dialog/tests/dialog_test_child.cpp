@@ -9,19 +9,20 @@
 #include <cstdlib>
 #include <memory>
 
+#include "app/resources/resource_ids.h"
 #include "dialog/qmx_meadow_status_dialog.h"
 #include "framework/instance_manager.h"
 #include "framework/properties/property_holder.h"
 
 int main(int argc, char** argv) {
-  const int templateId = argc > 1 ? std::atoi(argv[1]) : 115;
+  const int templateId = argc > 1 ? std::atoi(argv[1]) : IDD_STATUS_DETAILED;
   std::unique_ptr<quor::IInstanceManager> manager(new quor::InstanceManager());
   vela::PropertyHolder settings;
   settings.setPointer(L"hinstance", GetModuleHandleA(nullptr));
   settings.setPointer(L"eventBroker", manager->getEventBroker());
-  settings.setInt(L"idsPrinter", 3007);
-  settings.setInt(L"idbPrinter", 315);
-  settings.setInt(L"idbStatusImage", 314);
+  settings.setInt(L"idsPrinter", IDS_PRINTER_SERIES);
+  settings.setInt(L"idbPrinter", IDB_NO_PRINTER_PICTURE);
+  settings.setInt(L"idbStatusImage", IDB_ERROR);
   settings.setInt(L"ids1", 7291);
   settings.setInt(L"dialogID", templateId);
   auto dialog = std::make_unique<qmxMeadowStatusDialog>(&settings, 0);

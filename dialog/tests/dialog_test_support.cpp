@@ -5,8 +5,9 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "framework/listener.h"
+#include "app/resources/resource_ids.h"
 #include "dialog/status_dialog.h"
+#include "framework/listener.h"
 
 namespace dialog_test {
 namespace {
@@ -76,10 +77,10 @@ std::unique_ptr<vela::PropertyHolder> settingsFor(int templateId, quor::EventBro
   auto settings = std::make_unique<vela::PropertyHolder>();
   settings->setPointer(L"hinstance", testModule());
   settings->setPointer(L"eventBroker", broker);
-  settings->setInt(L"idsPrinter", 3007);
-  settings->setInt(L"idbPrinter", 315);
+  settings->setInt(L"idsPrinter", IDS_PRINTER_SERIES);
+  settings->setInt(L"idbPrinter", IDB_NO_PRINTER_PICTURE);
   settings->setString(L"printerName", "");
-  settings->setInt(L"idbStatusImage", 309);
+  settings->setInt(L"idbStatusImage", IDB_WARNING);
   settings->setInt(L"ids1", 7399);
   settings->setInt(L"dialogID", templateId);
   return settings;

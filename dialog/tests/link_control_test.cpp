@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "app/resources/resource_ids.h"
 #include "dialog/link_control.h"
 #include "dialog/qmx_meadow_status_dialog.h"
 #include "dialog/tests/dialog_test_support.h"
@@ -43,10 +44,11 @@ LOGFONTA fontOf(HWND control) {
 }
 
 TEST(Links, DetailedAlertHasThreeLinksAndOneReplacedDialogProcedure) {
-  Dialog dialog = makeDialog(115);
+  Dialog dialog = makeDialog(IDD_STATUS_DETAILED);
   HWND window = dialog->getWindow();
-  const LOGFONTA messageFont = fontOf(GetDlgItem(window, 2037));
-  const std::map<int, int> texts = {{1041, 3001}, {1042, 217}, {1043, 218}};
+  const LOGFONTA messageFont = fontOf(GetDlgItem(window, IDC_MESSAGE));
+  const std::map<int, int> texts = {
+      {IDC_HELP_LINK, IDS_HELP}, {IDC_TOOLBOX_LINK, IDS_TOOLBOX}, {IDC_MANUAL_LINK, IDS_MANUAL}};
   for (const auto& [id, textId] : texts) {
     SCOPED_TRACE(id);
     HWND link = GetDlgItem(window, id);
@@ -66,7 +68,7 @@ TEST(Links, DetailedAlertHasThreeLinksAndOneReplacedDialogProcedure) {
   EXPECT_EQ(GetClassLongPtrA(window, GCLP_WNDPROC), savedProcOf(window));
   EXPECT_NE(reinterpret_cast<LONG_PTR>(&LinkParentWndProc), savedProcOf(window));
   // Neither the message nor the frames are links.
-  for (int id : {2037, 1039, 1040}) {
+  for (int id : {IDC_MESSAGE, IDC_STATUS_FRAME, IDC_ACTION_FRAME}) {
     EXPECT_EQ(nullptr, GetPropA(GetDlgItem(window, id), kBlueTextProperty)) << id;
   }
 }
@@ -74,7 +76,7 @@ TEST(Links, DetailedAlertHasThreeLinksAndOneReplacedDialogProcedure) {
 TEST(Links, SemiBoldFontAndOneReplacementOnAnyTemplate) {
   Dialog dialog = makeDialog(kColourTemplate);
   HWND window = dialog->getWindow();
-  HWND more = GetDlgItem(window, 1037);
+  HWND more = GetDlgItem(window, IDC_MORE_LINK);
   const LOGFONTA before = fontOf(more);
   ScopedFont semiBold = setLinkFont(more, true, true);
   ASSERT_TRUE(semiBold);
@@ -86,7 +88,7 @@ TEST(Links, SemiBoldFontAndOneReplacementOnAnyTemplate) {
 
   const LONG_PTR dialogProc = procOf(window);
   subclassLink(more);
-  subclassLink(GetDlgItem(window, 1041));
+  subclassLink(GetDlgItem(window, IDC_HELP_LINK));
   subclassLink(more);  // twice the same link changes nothing
   EXPECT_EQ(GetClassLongPtrA(more, GCLP_WNDPROC), savedProcOf(more));
   EXPECT_EQ(dialogProc, savedProcOf(window));
@@ -95,16 +97,16 @@ TEST(Links, SemiBoldFontAndOneReplacementOnAnyTemplate) {
 }
 
 TEST(Links, HandCursorOverLinksOnly) {
-  Dialog dialog = makeDialog(115);
+  Dialog dialog = makeDialog(IDD_STATUS_DETAILED);
   HWND window = dialog->getWindow();
   HCURSOR hand = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));
   ASSERT_NE(nullptr, hand);
-  HWND link = GetDlgItem(window, 1042);
+  HWND link = GetDlgItem(window, IDC_TOOLBOX_LINK);
   SetCursor(nullptr);
   EXPECT_EQ(1, SendMessageA(link, WM_SETCURSOR, reinterpret_cast<WPARAM>(link),
                             MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
   EXPECT_EQ(hand, GetCursor());
-  for (HWND other : {GetDlgItem(window, 2037), window}) {
+  for (HWND other : {GetDlgItem(window, IDC_MESSAGE), window}) {
     SetCursor(nullptr);
     SendMessageA(other, WM_SETCURSOR, reinterpret_cast<WPARAM>(other),
                  MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
@@ -136,7 +138,7 @@ COLORREF brushColour(HBRUSH brush) {
 }
 
 TEST(Colours, LinksBluePlainTextsBlackBannersWhiteOnBlue) {
-  Dialog detailed = makeDialog(115);
+  Dialog detailed = makeDialog(IDD_STATUS_DETAILED);
   HWND window = detailed->getWindow();
   struct Case {
     const char* what;
@@ -147,13 +149,15 @@ TEST(Colours, LinksBluePlainTextsBlackBannersWhiteOnBlue) {
   Dialog colour = makeDialog(kColourTemplate);
   HWND banners = colour->getWindow();
   const Case cases[] = {
-      {"link", WM_CTLCOLORSTATIC, GetDlgItem(window, 1041), kBlue, kWhite},
-      {"plain static beside links", WM_CTLCOLORSTATIC, GetDlgItem(window, 2037), kBlack, kWhite},
-      {"frame", WM_CTLCOLORSTATIC, GetDlgItem(window, 1039), kBlack, kWhite},
+      {"link", WM_CTLCOLORSTATIC, GetDlgItem(window, IDC_HELP_LINK), kBlue, kWhite},
+      {"plain static beside links", WM_CTLCOLORSTATIC, GetDlgItem(window, IDC_MESSAGE), kBlack,
+       kWhite},
+      {"frame", WM_CTLCOLORSTATIC, GetDlgItem(window, IDC_STATUS_FRAME), kBlack, kWhite},
       {"dialog background", WM_CTLCOLORDLG, window, kBlack, kWhite},
-      {"button", WM_CTLCOLORBTN, GetDlgItem(window, 1040), kBlack, kWhite},
-      {"printer label 2147", WM_CTLCOLORSTATIC, GetDlgItem(banners, 2147), kWhite, kBlue},
-      {"banner 2167", WM_CTLCOLORSTATIC, GetDlgItem(banners, 2167), kWhite, kBlue},
+      {"button", WM_CTLCOLORBTN, GetDlgItem(window, IDC_ACTION_FRAME), kBlack, kWhite},
+      {"printer label 2147", WM_CTLCOLORSTATIC, GetDlgItem(banners, IDC_PRINTER_LABEL), kWhite,
+       kBlue},
+      {"banner 2167", WM_CTLCOLORSTATIC, GetDlgItem(banners, IDC_BANNER), kWhite, kBlue},
       {"a window of no dialog", WM_CTLCOLORSTATIC, GetDesktopWindow(), kBlack, kWhite},
   };
   for (const Case& c : cases) {
@@ -164,17 +168,17 @@ TEST(Colours, LinksBluePlainTextsBlackBannersWhiteOnBlue) {
     EXPECT_EQ(c.back, colours.back);
     EXPECT_EQ(c.back, brushColour(colours.brush));
   }
-  EXPECT_EQ(2147, colour->colorKeyOf(GetDlgItem(banners, 2147)));
-  EXPECT_EQ(2167, colour->colorKeyOf(GetDlgItem(banners, 2167)));
+  EXPECT_EQ(IDC_PRINTER_LABEL, colour->colorKeyOf(GetDlgItem(banners, IDC_PRINTER_LABEL)));
+  EXPECT_EQ(IDC_BANNER, colour->colorKeyOf(GetDlgItem(banners, IDC_BANNER)));
   EXPECT_EQ(0, colour->colorKeyOf(nullptr));  // no control never matches a missing one
-  EXPECT_EQ(0, detailed->colorKeyOf(GetDlgItem(window, 2037)));
-  EXPECT_EQ(colour->brushFor(0), colour->brushFor(2037));
-  EXPECT_NE(colour->brushFor(0), colour->brushFor(2147));
+  EXPECT_EQ(0, detailed->colorKeyOf(GetDlgItem(window, IDC_MESSAGE)));
+  EXPECT_EQ(colour->brushFor(0), colour->brushFor(IDC_MESSAGE));
+  EXPECT_NE(colour->brushFor(0), colour->brushFor(IDC_PRINTER_LABEL));
 
   // A dialog not yet initialised has no window to compare with.
   auto settings = settingsFor(kColourTemplate, nullptr);
   qmxMeadowStatusDialog uncreated(settings.get(), 0);
-  EXPECT_EQ(0, uncreated.colorKeyOf(GetDlgItem(banners, 2147)));
+  EXPECT_EQ(0, uncreated.colorKeyOf(GetDlgItem(banners, IDC_PRINTER_LABEL)));
 }
 
 // The pixels of one colour in a control, as it is on screen.
@@ -191,18 +195,18 @@ int pixelsOf(HWND control, COLORREF colour) {
 }
 
 TEST(Colours, DrawnOnScreen) {
-  Dialog detailed = makeDialog(115);
+  Dialog detailed = makeDialog(IDD_STATUS_DETAILED);
   Dialog colour = makeDialog(kColourTemplate);
   flush(nullptr);
   const auto pixels = [](HWND dialog, int id, COLORREF colour) {
     return pixelsOf(GetDlgItem(dialog, id), colour);
   };
-  EXPECT_GT(pixels(detailed->getWindow(), 1041, kBlue), 10);  // link text
-  EXPECT_EQ(0, pixels(detailed->getWindow(), 1041, kBlack));
-  EXPECT_GT(pixels(detailed->getWindow(), 2037, kBlack), 10);  // plain text
-  EXPECT_EQ(0, pixels(detailed->getWindow(), 2037, kBlue));
-  EXPECT_GT(pixels(colour->getWindow(), 2147, kBlue), 100);  // banner background
-  EXPECT_GT(pixels(colour->getWindow(), 2147, kWhite), 10);  // and text
+  EXPECT_GT(pixels(detailed->getWindow(), IDC_HELP_LINK, kBlue), 10);  // link text
+  EXPECT_EQ(0, pixels(detailed->getWindow(), IDC_HELP_LINK, kBlack));
+  EXPECT_GT(pixels(detailed->getWindow(), IDC_MESSAGE, kBlack), 10);  // plain text
+  EXPECT_EQ(0, pixels(detailed->getWindow(), IDC_MESSAGE, kBlue));
+  EXPECT_GT(pixels(colour->getWindow(), IDC_PRINTER_LABEL, kBlue), 100);  // banner background
+  EXPECT_GT(pixels(colour->getWindow(), IDC_PRINTER_LABEL, kWhite), 10);  // and text
 }
 
 // What a window's procedure and "_Original_Proc_" were once it had handled
@@ -222,10 +226,10 @@ LRESULT CALLBACK recordAfterDestroy(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 TEST(Links, ProceduresPutBackWhenTheWindowsGo) {
-  Dialog dialog = makeDialog(115);
+  Dialog dialog = makeDialog(IDD_STATUS_DETAILED);
   HWND window = dialog->getWindow();
   std::map<HWND, LONG_PTR> original = {{window, savedProcOf(window)}};
-  for (int id : {1041, 1042, 1043}) {
+  for (int id : {IDC_HELP_LINK, IDC_TOOLBOX_LINK, IDC_MANUAL_LINK}) {
     HWND link = GetDlgItem(window, id);
     original[link] = savedProcOf(link);
   }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/resources/resource_ids.h"
 #include "dialog/qmx_meadow_status_dialog.h"
 #include "dialog/status_dialog.h"
 #include "dialog/tests/dialog_test_support.h"
@@ -82,8 +83,8 @@ TEST(DialogTexts, CaptionMessageAndPrinterLabelForEachCombination) {
     HWND window = dialog->getWindow();
     ASSERT_NE(nullptr, window);
     EXPECT_EQ(c.caption, windowText(window));
-    EXPECT_EQ(c.message, controlText(window, 2037));
-    EXPECT_EQ(c.label, controlText(window, 2147));
+    EXPECT_EQ(c.message, controlText(window, IDC_MESSAGE));
+    EXPECT_EQ(c.label, controlText(window, IDC_PRINTER_LABEL));
   }
 }
 
@@ -199,7 +200,7 @@ TEST(DialogTexts, HostileInstalledTextsAreNeverFormats) {
       Dialog dialog = makeDialog(*settings);
       const std::string expected = expectedHostile(id);
       EXPECT_EQ(expected, dialog->message());
-      EXPECT_EQ(expected, controlText(dialog->getWindow(), 2037));
+      EXPECT_EQ(expected, controlText(dialog->getWindow(), IDC_MESSAGE));
       EXPECT_EQ(expected, windowText(dialog->getWindow()));
     }
   }
@@ -219,10 +220,11 @@ TEST(CodePage936, GbkTextCutAtTheLimitKeepsWholeCharacters) {
 
 TEST(DialogResults, EveryCommandAndCloseOfTheApplicationDialog) {
   Harness harness;
-  auto settings = settingsFor(115, harness.broker());
+  auto settings = settingsFor(IDD_STATUS_DETAILED, harness.broker());
   Dialog dialog = makeDialog(*settings);
   HWND window = dialog->getWindow();
-  for (int id : {1, 100, 101, 1037, 7, 1039, 0xFFFF}) {
+  for (int id :
+       {IDOK, kButtonCommand, kSecondButtonCommand, IDC_MORE_LINK, 7, IDC_STATUS_FRAME, 0xFFFF}) {
     SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
   }
   // The close box posts 1 and the window stays; a second press posts again.
@@ -237,7 +239,10 @@ TEST(DialogResults, EveryCommandAndCloseOfTheApplicationDialog) {
     codes.push_back(result.code);
     EXPECT_EQ(static_cast<StatusDialog*>(dialog.get()), result.dialog);
   }
-  EXPECT_EQ((std::vector<std::int32_t>{1, 0, 4, 102, 7, 1039, 0xFFFF, 1, 1}), codes);
+  EXPECT_EQ(
+      (std::vector<std::int32_t>{IDOK, kResultButton, kResultSecondButton, kResultMore, 7,
+                                 IDC_STATUS_FRAME, 0xFFFF, kResultDismissed, kResultDismissed}),
+      codes);
 }
 
 TEST(DialogResults, PlainDialogTextsCommandsAndClose) {
@@ -256,12 +261,16 @@ TEST(DialogResults, PlainDialogTextsCommandsAndClose) {
   EXPECT_EQ("Caption for Kestrel", windowText(window));
   EXPECT_EQ("[Message about Kestrel.|A4 paper|Tray 2]", controlText(window, 102));
   EXPECT_EQ("Dialog caption", controlText(window, 100));
-  for (int id : {2, 100, 101, 1037, 1041, 9}) SendMessageA(window, WM_COMMAND, id, 0);
+  for (int id : {IDCANCEL, kButtonCommand, kSecondButtonCommand, IDC_MORE_LINK, IDC_HELP_LINK, 9}) {
+    SendMessageA(window, WM_COMMAND, id, 0);
+  }
   // WM_CLOSE closes the plain dialog (hidden, detached), then posts 5.
   SendMessageA(window, WM_CLOSE, 0, 0);
   EXPECT_FALSE(IsWindowVisible(window));
-  SendMessageA(window, WM_COMMAND, 100, 0);  // no longer reaches the object
-  EXPECT_EQ((std::vector<std::int32_t>{1, 0, 4, 1037, 1041, 9, 5}), harness.resultCodes());
+  SendMessageA(window, WM_COMMAND, kButtonCommand, 0);  // no longer reaches the object
+  EXPECT_EQ((std::vector<std::int32_t>{kResultDismissed, kResultButton, kResultSecondButton,
+                                       IDC_MORE_LINK, IDC_HELP_LINK, 9, kResultBaseClosed}),
+            harness.resultCodes());
 }
 
 TEST(DialogResults, MissingTemplateShowsAndPostsNothing) {
@@ -282,11 +291,11 @@ TEST(DialogResults, MissingTemplateShowsAndPostsNothing) {
 }
 
 TEST(DialogResults, WithoutABrokerResultsAreDroppedAndTraced) {
-  auto settings = settingsFor(115, nullptr);
+  auto settings = settingsFor(IDD_STATUS_DETAILED, nullptr);
   Dialog dialog = makeDialog(*settings);
   TraceCapture trace;
   SendMessageA(dialog->getWindow(), WM_CLOSE, 0, 0);
-  SendMessageA(dialog->getWindow(), WM_COMMAND, 1037, 0);
+  SendMessageA(dialog->getWindow(), WM_COMMAND, IDC_MORE_LINK, 0);
   EXPECT_NE(std::string::npos, trace.text().find("no event broker: result 1 dropped"));
   EXPECT_NE(std::string::npos, trace.text().find("result 102 dropped"));
   EXPECT_TRUE(IsWindowVisible(dialog->getWindow()));
@@ -305,9 +314,9 @@ void pressKey(WORD key) {
 
 TEST(DialogKeys, EscAndEnterDismissOnlyTheAlertThatHasThem) {
   Harness harness;
-  auto first = settingsFor(501, harness.broker());
+  auto first = settingsFor(IDD_STATUS_NOTIFICATION, harness.broker());
   Dialog notification = makeDialog(*first);
-  auto second = settingsFor(115, harness.broker());
+  auto second = settingsFor(IDD_STATUS_DETAILED, harness.broker());
   Dialog alert = makeDialog(*second);
   const auto& registered = static_cast<quor::InstanceManager*>(harness.manager())->dialogHandles();
   EXPECT_EQ((std::vector<void*>{notification->window(), alert->window()}), registered);
@@ -340,13 +349,14 @@ TEST(DialogKeys, EscAndEnterDismissOnlyTheAlertThatHasThem) {
 TEST(DialogPlacement, NotificationFlushWithTheWorkAreaOthersAt100) {
   RECT work{};
   ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
-  for (int id : {501, 115, 504, 505}) {
+  for (int id :
+       {IDD_STATUS_NOTIFICATION, IDD_STATUS_DETAILED, IDD_STATUS_INLINE, IDD_STATUS_INLINE_TALL}) {
     SCOPED_TRACE(id);
     auto settings = settingsFor(id, nullptr);
     Dialog dialog = makeDialog(*settings);
     RECT frame{};
     GetWindowRect(dialog->getWindow(), &frame);
-    if (id == 501) {
+    if (id == IDD_STATUS_NOTIFICATION) {
       EXPECT_EQ(work.right, frame.right);
       EXPECT_EQ(work.bottom, frame.bottom);
     } else {
@@ -369,15 +379,15 @@ TEST(DialogPlacement, InlinePictureOverThePlaceholder) {
       {kPlaceholderThirdLine, "Press the", 2},
       {kNoPlaceholder, "", 0},
   };
-  for (int templateId : {504, 505}) {
+  for (int templateId : {IDD_STATUS_INLINE, IDD_STATUS_INLINE_TALL}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::to_string(templateId) + " text " + std::to_string(c.textId));
       auto settings = settingsFor(templateId, nullptr);
       settings->setInt(L"ids1", c.textId);
       Dialog dialog = makeDialog(*settings);
       HWND window = dialog->getWindow();
-      HWND message = GetDlgItem(window, 2037);
-      HWND picture = GetDlgItem(window, 2148);
+      HWND message = GetDlgItem(window, IDC_MESSAGE);
+      HWND picture = GetDlgItem(window, IDC_INLINE_PICTURE);
 
       // Measured here with the font the message control shows.
       HDC dc = GetDC(message);
@@ -395,8 +405,8 @@ TEST(DialogPlacement, InlinePictureOverThePlaceholder) {
       GetClientRect(picture, &pictureClient);
       EXPECT_EQ(20, pictureClient.right);  // the bitmap's own size
       EXPECT_EQ(20, pictureClient.bottom);
-      const RECT messageRect = controlRect(window, 2037);
-      const RECT pictureRect = controlRect(window, 2148);
+      const RECT messageRect = controlRect(window, IDC_MESSAGE);
+      const RECT pictureRect = controlRect(window, IDC_INLINE_PICTURE);
       EXPECT_EQ(messageRect.left + prefix.cx + (spaces.cx - 20) / 2, pictureRect.left);
       EXPECT_EQ(messageRect.top + metrics.tmHeight * c.lineIndex + (spaces.cy - 20) / 2,
                 pictureRect.top);
@@ -410,15 +420,16 @@ TEST(DialogPlacement, InlinePictureOverThePlaceholder) {
 
 TEST(DialogPictures, IconAndPrinterPictureDrawnAtTheirOwnSize) {
   Harness harness;
-  auto settings = settingsFor(504, harness.broker());
-  settings->setInt(L"idbPrinter", 10001);
-  settings->setInt(L"idbStatusImage", 314);
+  auto settings = settingsFor(IDD_STATUS_INLINE, harness.broker());
+  settings->setInt(L"idbPrinter", IDB_LOAD_MEDIA);
+  settings->setInt(L"idbStatusImage", IDB_ERROR);
   Dialog dialog = makeDialog(*settings);
   HWND window = dialog->getWindow();
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   flush(harness.manager());
 
-  for (const auto& [control, id] : {std::pair<int, int>{1045, 10001}, {2035, 314}}) {
+  for (const auto& [control, id] :
+       {std::pair<int, int>{IDC_PRINTER_PICTURE, IDB_LOAD_MEDIA}, {IDC_STATUS_ICON, IDB_ERROR}}) {
     SCOPED_TRACE(id);
     // The test's own copy of the bitmap.
     HBITMAP bitmap = static_cast<HBITMAP>(
@@ -450,7 +461,7 @@ TEST(DialogPictures, IconAndPrinterPictureDrawnAtTheirOwnSize) {
 
 TEST(DialogLifetime, CloseHidesAndDeleteDestroysTheWindow) {
   Harness harness;
-  auto settings = settingsFor(115, harness.broker());
+  auto settings = settingsFor(IDD_STATUS_DETAILED, harness.broker());
   const std::size_t windowsBefore = processWindows().size();
   Dialog dialog = makeDialog(*settings);
   HWND window = dialog->getWindow();
@@ -470,7 +481,7 @@ TEST(DialogLifetime, CloseHidesAndDeleteDestroysTheWindow) {
 
 TEST(DialogLifetime, WindowDestroyedByOthersIsForgotten) {
   Harness harness;
-  auto settings = settingsFor(115, harness.broker());
+  auto settings = settingsFor(IDD_STATUS_DETAILED, harness.broker());
   Dialog dialog = makeDialog(*settings);
   DestroyWindow(dialog->getWindow());
   EXPECT_EQ(nullptr, dialog->getWindow());
@@ -481,11 +492,12 @@ TEST(DialogLifetime, WindowDestroyedByOthersIsForgotten) {
 
 TEST(DialogLifetime, TwoHundredDialogsLeaveNoWindowAndNoGdiObject) {
   Harness harness;
-  const int templates[] = {115, 501, 504, 505};
+  const int templates[] = {IDD_STATUS_DETAILED, IDD_STATUS_NOTIFICATION, IDD_STATUS_INLINE,
+                           IDD_STATUS_INLINE_TALL};
   const auto showAndClose = [&](int index) {
     auto settings = settingsFor(templates[index % 4], harness.broker());
-    settings->setInt(L"idbPrinter", 10001);
-    settings->setInt(L"idbStatusImage", index % 2 ? 309 : 314);
+    settings->setInt(L"idbPrinter", IDB_LOAD_MEDIA);
+    settings->setInt(L"idbStatusImage", index % 2 ? IDB_WARNING : IDB_ERROR);
     Dialog dialog = makeDialog(*settings);
     RedrawWindow(dialog->getWindow(), nullptr, nullptr,
                  RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/resources/resource_ids.h"
 #include "channel/status_record.h"
 #include "e2e/tests/monitor_run.h"
 #include "tools/window_probe.h"
@@ -23,11 +24,6 @@ using e2e::kShowMs;
 using e2e::MonitorRun;
 using e2e::waitForAlert;
 using probe::Dialog;
-
-constexpr int kMessage = e2e::kMessageControl;
-constexpr int kMoreLink = 1037;
-constexpr int kHelpLink = 1041;
-constexpr int kInlinePicture = 2148;
 
 const char kJobStart[] =
     "printer LPT1: \"Kestrel 100\"\n"
@@ -57,9 +53,9 @@ std::string flushedAt(int line) {
 }
 
 int templateOf(const Dialog& dialog) {
-  if (dialog.hasControl(kHelpLink)) return 115;
-  if (dialog.hasControl(kInlinePicture)) return 504;
-  return 501;
+  if (dialog.hasControl(IDC_HELP_LINK)) return IDD_STATUS_DETAILED;
+  if (dialog.hasControl(IDC_INLINE_PICTURE)) return IDD_STATUS_INLINE;
+  return IDD_STATUS_NOTIFICATION;
 }
 
 // The visible dialogs by template, with their messages' first lines.
@@ -67,7 +63,7 @@ std::map<int, std::wstring> screenOf(const MonitorRun& run) {
   std::map<int, std::wstring> screen;
   for (const Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
     if (dialog.caption.rfind(L"IDC_", 0) == 0) continue;  // a link's message box
-    std::wstring text = dialog.text(kMessage);
+    std::wstring text = dialog.text(IDC_MESSAGE);
     text = text.substr(0, text.find_first_of(L"\r\n"));
     screen[templateOf(dialog)] = text;
   }
@@ -144,7 +140,9 @@ TEST(HostileStream, ARecordOfOneMebibyteAndOneByteShowsAndSoDoesTheAlertAfterIt)
   MonitorRun run(script.text());
   ASSERT_TRUE(run.started());
   std::string seen;
-  EXPECT_TRUE(waitForScreen(run, {{501, kDoorOpen}, {504, kManualFeed}}, &seen)) << seen;
+  EXPECT_TRUE(waitForScreen(
+      run, {{IDD_STATUS_NOTIFICATION, kDoorOpen}, {IDD_STATUS_INLINE, kManualFeed}}, &seen))
+      << seen;
   run.signal("seen");
   EXPECT_EQ(0u, exitCodeWatching(run));
 }
@@ -162,8 +160,8 @@ TEST(HostileStream, AWrongMagicAfterValidRecordsEndsTheProgramAndNothingAfterItS
   run.signal("shown");
   std::map<int, int> templatesSeen;
   EXPECT_EQ(0u, exitCodeWatching(run, &templatesSeen));
-  EXPECT_EQ(0, templatesSeen[504]) << "a record after the wrong magic was acted on";
-  EXPECT_EQ(0, templatesSeen[115]) << "a record after the wrong magic was acted on";
+  EXPECT_EQ(0, templatesSeen[IDD_STATUS_INLINE]) << "a record after the wrong magic was acted on";
+  EXPECT_EQ(0, templatesSeen[IDD_STATUS_DETAILED]) << "a record after the wrong magic was acted on";
 }
 
 // Five thousand records in one write: two alerts of one template (the
@@ -190,14 +188,16 @@ TEST(HostileStream, ThousandsOfRecordsInOneWriteAreAllHandledInOrder) {
   MonitorRun run(script.text());
   ASSERT_TRUE(run.started());
   std::string seen;
-  EXPECT_TRUE(waitForScreen(run, {{501, kWasteInk}, {504, kManualFeed}}, &seen)) << seen;
+  EXPECT_TRUE(waitForScreen(
+      run, {{IDD_STATUS_NOTIFICATION, kWasteInk}, {IDD_STATUS_INLINE, kManualFeed}}, &seen))
+      << seen;
   std::printf("%d records (%zu bytes) in one write: on screen after %.0f ms\n", kQuiet + 3,
               flood.size(),
               std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                   .count());
   run.signal("seen");
   // The error stays after the job until the user closes it.
-  EXPECT_TRUE(waitForScreen(run, {{501, kWasteInk}}, &seen)) << seen;
+  EXPECT_TRUE(waitForScreen(run, {{IDD_STATUS_NOTIFICATION, kWasteInk}}, &seen)) << seen;
   for (const Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
     probe::pressCloseBox(dialog.window);
   }
@@ -292,7 +292,7 @@ TEST(UserHoldsTheThread, RecordsArrivingWhileAnAlertIsDraggedAreHandledInOrderAf
   std::printf("while the alert was dragged: %s\n", describe(duringTheDrag).c_str());
 
   std::string seen;
-  EXPECT_TRUE(waitForScreen(run, {{504, kDuplex}}, &seen)) << seen;
+  EXPECT_TRUE(waitForScreen(run, {{IDD_STATUS_INLINE, kDuplex}}, &seen)) << seen;
   EXPECT_FALSE(IsWindow(alert.window)) << "the dragged alert outlived its replacement";
   run.signal("dropped");
   EXPECT_EQ(0u, exitCodeWatching(run));
@@ -310,11 +310,22 @@ TEST(UserHoldsTheThread, RecordsArrivingWhileALinksMessageBoxIsOpenAreHandledInO
     std::map<int, std::wstring> after;
   };
   const Link links[] = {
-      {1041, L"IDC_HELP_STATIC", "event 41101\nevent 40021",
-       {{115, kDoorOpen}, {501, kClamshell}, {504, kManualFeed}}},
-      {1042, L"IDC_TOOLBOX_STATIC", "event 10209\nevent 40122\nevent 10209",
-       {{115, kDoorOpen}, {501, kBlackInk}, {504, kDuplex}}},
-      {1043, L"IDC_USERMANUAL_STATIC", "event 10001\nevent 40020", {{501, kDoorOpen}}},
+      {IDC_HELP_LINK,
+       L"IDC_HELP_STATIC",
+       "event 41101\nevent 40021",
+       {{IDD_STATUS_DETAILED, kDoorOpen},
+        {IDD_STATUS_NOTIFICATION, kClamshell},
+        {IDD_STATUS_INLINE, kManualFeed}}},
+      {IDC_TOOLBOX_LINK,
+       L"IDC_TOOLBOX_STATIC",
+       "event 10209\nevent 40122\nevent 10209",
+       {{IDD_STATUS_DETAILED, kDoorOpen},
+        {IDD_STATUS_NOTIFICATION, kBlackInk},
+        {IDD_STATUS_INLINE, kDuplex}}},
+      {IDC_MANUAL_LINK,
+       L"IDC_USERMANUAL_STATIC",
+       "event 10001\nevent 40020",
+       {{IDD_STATUS_NOTIFICATION, kDoorOpen}}},
   };
   Script script;
   script.add("event 40020");
@@ -329,12 +340,14 @@ TEST(UserHoldsTheThread, RecordsArrivingWhileALinksMessageBoxIsOpenAreHandledInO
   MonitorRun run(script.text());
   ASSERT_TRUE(run.started());
   const Dialog alert = waitForAlert(run, kDoorOpen);
-  ASSERT_TRUE(probe::clickControl(alert.window, kMoreLink));
+  ASSERT_TRUE(probe::clickControl(alert.window, IDC_MORE_LINK));
   std::string seen;
-  ASSERT_TRUE(waitForScreen(run, {{115, kDoorOpen}, {501, kDoorOpen}}, &seen)) << seen;
+  ASSERT_TRUE(waitForScreen(
+      run, {{IDD_STATUS_DETAILED, kDoorOpen}, {IDD_STATUS_NOTIFICATION, kDoorOpen}}, &seen))
+      << seen;
   Dialog details;
   for (const Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
-    if (templateOf(dialog) == 115) details = dialog;
+    if (templateOf(dialog) == IDD_STATUS_DETAILED) details = dialog;
   }
 
   for (std::size_t i = 0; i < std::size(links); ++i) {

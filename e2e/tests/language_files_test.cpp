@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/resources/resource_ids.h"
 #include "e2e/tests/monitor_run.h"
 #include "platform/text.h"
 #include "tools/window_probe.h"
@@ -23,7 +24,6 @@ using e2e::MonitorRun;
 
 using e2e::kExitMs;
 using e2e::kShowMs;
-constexpr int kMessage = e2e::kMessageControl;
 
 // The texts of the alert for status 40020: from the strings file the tests
 // write (marked, so that they can be told apart), and the program's own.
@@ -141,7 +141,7 @@ Alert showAlert(const ProgramFolder& folder) {
       [&] {
         for (const probe::Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
           alert.caption = dialog.caption;
-          alert.message = dialog.text(kMessage);
+          alert.message = dialog.text(IDC_MESSAGE);
           return true;
         }
         return run.ended();

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/resources/resource_ids.h"
 #include "platform/text.h"
 #include "tools/job_script.h"
 #include "tools/window_probe.h"
@@ -288,7 +289,7 @@ probe::Dialog waitForAlert(const MonitorRun& run, const std::wstring& message) {
   const bool seen = probe::waitUntil(
       [&] {
         for (const probe::Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
-          if (dialog.text(kMessageControl) == message) {
+          if (dialog.text(IDC_MESSAGE) == message) {
             found = dialog;
             return true;
           }

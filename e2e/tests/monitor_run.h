@@ -24,8 +24,6 @@ namespace e2e {
 // gives up on it.
 inline constexpr std::uint32_t kShowMs = 20000;
 inline constexpr std::uint32_t kExitMs = 20000;
-// The message control of every status dialog.
-inline constexpr int kMessageControl = 2037;
 
 // Path of a file built beside the test program's build tree, from its path
 // relative to the top of the build tree ("app/qmxMeadowMonitor.exe").

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <string>
 
+#include "app/resources/resource_ids.h"
 #include "app/tests/snooze_key.h"
 #include "e2e/tests/monitor_run.h"
 #include "platform/text.h"
@@ -24,9 +25,6 @@ using e2e::MonitorRun;
 using e2e::RunOptions;
 using e2e::waitForAlert;
 using probe::Dialog;
-
-constexpr int kMessage = e2e::kMessageControl;
-constexpr int kMoreLink = 1037;
 
 const char kJobStart[] =
     "printer LPT1: \"Kestrel 100\"\n"
@@ -100,7 +98,7 @@ TEST(Program, TwoTemplatesSideBySideBothCloseAtTheEndOfTheJob) {
   ASSERT_EQ(2u, dialogs.size());
   const Dialog& other = dialogs[0].window == notification.window ? dialogs[1] : dialogs[0];
   EXPECT_EQ(L"Printer Alert", other.caption);
-  EXPECT_EQ(0, wcsncmp(other.text(kMessage).c_str(), L"Follow these instructions", 25));
+  EXPECT_EQ(0, wcsncmp(other.text(IDC_MESSAGE).c_str(), L"Follow these instructions", 25));
   EXPECT_EQ(100, other.rect.left);
   EXPECT_EQ(100, other.rect.top);
   run.signal("both");
@@ -120,13 +118,13 @@ TEST(Program, ErrorsStayAfterTheJobUntilTheUserClosesThem) {
                  "pause 60000\n");
   ASSERT_TRUE(run.started());
   const Dialog error = waitForAlert(run, L"Waste ink container full. Contact service.");
-  ASSERT_TRUE(probe::clickControl(error.window, kMoreLink));
+  ASSERT_TRUE(probe::clickControl(error.window, IDC_MORE_LINK));
   const auto both = probe::waitForVisibleDialogs(run.monitorId(), 2, kShowMs);
   ASSERT_EQ(2u, both.size());
   const Dialog& details = both[0].window == error.window ? both[1] : both[0];
-  EXPECT_EQ(L"Waste ink container full. Contact service.", details.text(kMessage));
-  EXPECT_EQ(L"Help", details.text(1041));
-  EXPECT_EQ(L"User Manual", details.text(1043));
+  EXPECT_EQ(L"Waste ink container full. Contact service.", details.text(IDC_MESSAGE));
+  EXPECT_EQ(L"Help", details.text(IDC_HELP_LINK));
+  EXPECT_EQ(L"User Manual", details.text(IDC_MANUAL_LINK));
 
   run.signal("details");
   const auto after = probe::waitForVisibleDialogs(run.monitorId(), 3, kShowMs);
@@ -169,7 +167,7 @@ TEST(Program, AfterTheJobTheProgramEndsWhenNothingIsLeftOnScreen) {
   ASSERT_TRUE(probe::waitUntil(
       [&] {
         for (const Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
-          if (dialog.text(kMessage).rfind(L"Follow these", 0) == 0) return true;
+          if (dialog.text(IDC_MESSAGE).rfind(L"Follow these", 0) == 0) return true;
         }
         return false;
       },
@@ -220,11 +218,11 @@ class Snooze : public SnoozeKeyTest {
         [&] {
           const auto dialogs = probe::visibleDialogsOf(run.monitorId());
           for (const Dialog& dialog : dialogs) {
-            if (dialog.text(kMessage) == L"Black Ink Low") shown = true;
+            if (dialog.text(IDC_MESSAGE) == L"Black Ink Low") shown = true;
           }
           return dialogs.size() == (shown ? 2u : 1u) &&
                  std::any_of(dialogs.begin(), dialogs.end(), [](const Dialog& d) {
-                   return d.text(kMessage).rfind(L"Follow these", 0) == 0;
+                   return d.text(IDC_MESSAGE).rfind(L"Follow these", 0) == 0;
                  });
         },
         kShowMs);

@@ -11,6 +11,7 @@
 #include <map>
 #include <random>
 
+#include "app/resources/resource_ids.h"
 #include "channel/status_record.h"
 #include "tools/window_probe.h"
 
@@ -20,10 +21,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kSettleMs = 60000;  // a batch of records is handled within this
-constexpr int kMessage = kMessageControl;
-constexpr int kMoreLink = 1037;
-constexpr int kHelpLink = 1041;
-constexpr int kInlinePicture = 2148;
 constexpr char kSnoozeKey[] = "Software\\KRT\\SM";
 
 double secondsSince(Clock::time_point start) {
@@ -33,9 +30,9 @@ double secondsSince(Clock::time_point start) {
 // The template of a dialog on screen, told by its controls: only 115 has the
 // links, only 504 the inline picture.
 int templateOf(const probe::Dialog& dialog) {
-  if (dialog.hasControl(kHelpLink)) return 115;
-  if (dialog.hasControl(kInlinePicture)) return 504;
-  return 501;
+  if (dialog.hasControl(IDC_HELP_LINK)) return IDD_STATUS_DETAILED;
+  if (dialog.hasControl(IDC_INLINE_PICTURE)) return IDD_STATUS_INLINE;
+  return IDD_STATUS_NOTIFICATION;
 }
 
 // A text of the program's own string table (the English texts the language
@@ -52,7 +49,7 @@ std::wstring programText(std::uint32_t id) {
 }
 
 std::wstring messageOf(const probe::Dialog& dialog) {
-  std::wstring text = dialog.text(kMessage);
+  std::wstring text = dialog.text(IDC_MESSAGE);
   text.erase(std::remove(text.begin(), text.end(), L'\r'), text.end());
   return text;
 }
@@ -75,18 +72,19 @@ struct StatusEffect {
   bool lowInk;            // waits for the snooze
 };
 const StatusEffect kEffects[] = {
-    {40020, Effect::kShows, 501, 7267, true, false},        // Rear Access Door Open
-    {40021, Effect::kShows, 501, 7268, true, false},        // Clamshell Open
-    {10209, Effect::kShows, 501, 7206, true, true},         // Black Ink Low
-    {10214, Effect::kShows, 501, 7211, true, false},        // Infrared Ink Low: no snooze
-    {11011, Effect::kShows, 501, 7291, false, false},       // Waste ink container full
-    {10001, Effect::kDismissesAll, 0, 7198, false, false},  // Ready
-    {10003, Effect::kDismissesAll, 0, 7200, false, false},  // Initializing
-    {10023, Effect::kDismissesAll, 0, 7199, false, false},  // Printing
-    {10031, Effect::kNothing, 0, 7205, false, false},       // Cleaning in Progress
+    {40020, Effect::kShows, IDD_STATUS_NOTIFICATION, 7267, true, false},   // Rear Access Door Open
+    {40021, Effect::kShows, IDD_STATUS_NOTIFICATION, 7268, true, false},   // Clamshell Open
+    {10209, Effect::kShows, IDD_STATUS_NOTIFICATION, 7206, true, true},    // Black Ink Low
+    {10214, Effect::kShows, IDD_STATUS_NOTIFICATION, 7211, true, false},   // Infrared Ink Low
+    {11011, Effect::kShows, IDD_STATUS_NOTIFICATION, 7291, false, false},  // Waste ink full
+    {10001, Effect::kDismissesAll, 0, 7198, false, false},                 // Ready
+    {10003, Effect::kDismissesAll, 0, 7200, false, false},                 // Initializing
+    {10023, Effect::kDismissesAll, 0, 7199, false, false},                 // Printing
+    {10031, Effect::kNothing, 0, 7205, false, false},                      // Cleaning in Progress
     {12345, Effect::kUnknown, 0, 0, false, false},
-    {41101, Effect::kShows, 504, 7269, true, false},  // manual feed, with a picture
-    {40122, Effect::kShows, 504, 7271, true, false},  // two-sided printing, with a picture
+    {41101, Effect::kShows, IDD_STATUS_INLINE, 7269, true, false},  // manual feed, with a picture
+    {40122, Effect::kShows, IDD_STATUS_INLINE, 7271, true,
+     false},  // two-sided printing, with a picture
 };
 
 const StatusEffect& effectOf(std::uint32_t code) {
@@ -128,7 +126,7 @@ class ListenerModel {
   // False when there is nothing to show details of.
   bool more() {
     if (last_ == nullptr) return false;
-    shown[115] = Shown{0, last_->textId, false, nullptr};
+    shown[IDD_STATUS_DETAILED] = Shown{0, last_->textId, false, nullptr};
     return true;
   }
 
@@ -327,7 +325,7 @@ SoakReport soak(const SoakOptions& options) {
     const bool handled = probe::waitUntil(
         [&] {
           for (const probe::Dialog& dialog : probe::visibleDialogsOf(id)) {
-            if (templateOf(dialog) == 504 && messageOf(dialog) == marker) return true;
+            if (templateOf(dialog) == IDD_STATUS_INLINE && messageOf(dialog) == marker) return true;
           }
           return run.ended();
         },
@@ -371,15 +369,15 @@ SoakReport soak(const SoakOptions& options) {
       auto clicked = model.shown.begin();
       std::advance(clicked, random() % model.shown.size());
       const HWND window = clicked->second.window;
-      const auto oldDetails = model.shown.find(115);
+      const auto oldDetails = model.shown.find(IDD_STATUS_DETAILED);
       const HWND previous = oldDetails != model.shown.end() ? oldDetails->second.window : nullptr;
       if (model.more()) {
-        probe::clickControl(window, kMoreLink);
-        const std::wstring text = programText(model.shown[115].textId);
+        probe::clickControl(window, IDC_MORE_LINK);
+        const std::wstring text = programText(model.shown[IDD_STATUS_DETAILED].textId);
         const bool shown = probe::waitUntil(
             [&] {
               for (const probe::Dialog& dialog : probe::visibleDialogsOf(id)) {
-                if (templateOf(dialog) == 115 && dialog.window != previous &&
+                if (templateOf(dialog) == IDD_STATUS_DETAILED && dialog.window != previous &&
                     messageOf(dialog) == text) {
                   return true;
                 }

@@ -432,7 +432,7 @@ class HeartbeatTest : public EventBrokerTest {
     std::vector<std::pair<int, int>> beats;
     listener->onReceive = [&](vela::IMessage* m) {
       if (*m->getSource() == quor::kTarnEventGeneratorClassId && m->getCode() == 0 &&
-          m->getProperties()->getInt(L"subcode", -1) == 255) {
+          m->getProperties()->getInt(L"subcode", -1) == quor::kHeartbeatSubcode) {
         beats.emplace_back(static_cast<int>(step) - 1, m->getProperties()->getInt(L"status", -1));
       }
     };
@@ -490,7 +490,7 @@ TEST_F(HeartbeatTest, QueuedMessageResetsTheIdleCount) {
   runLoop();
   std::vector<int> statuses;
   for (const Seen& s : log) {
-    if (s.subcode == 255) statuses.push_back(s.status);
+    if (s.subcode == quor::kHeartbeatSubcode) statuses.push_back(s.status);
   }
   EXPECT_EQ(statuses, (std::vector<int>{1, 2, 1}));
 }

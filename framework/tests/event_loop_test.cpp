@@ -150,7 +150,8 @@ TEST_P(QuietLoopTest, TheHeartbeatStillComesWhileTheLoopWaits) {
   EXPECT_TRUE(runLoop()) << "no third heartbeat";
   std::vector<int> beats;
   for (const Seen& s : log) {
-    if (*s.source == quor::kTarnEventGeneratorClassId && s.subcode == 255) beats.push_back(s.status);
+    if (*s.source == quor::kTarnEventGeneratorClassId && s.subcode == quor::kHeartbeatSubcode)
+      beats.push_back(s.status);
   }
   EXPECT_EQ(beats, (std::vector<int>{1, 2, 3}));
 }

@@ -28,7 +28,7 @@ class EchoListener : public quor::AbstractListener {
     if (*message->getSource() != quor::kTarnEventGeneratorClassId) return false;
     const vela::IPropertyHolder* in = message->getProperties();
     const std::int32_t subcode = in->getInt("subcode", 0);
-    if (message->getCode() == 0 && subcode == 255) return false;  // idle heartbeat
+    if (message->getCode() == 0 && subcode == quor::kHeartbeatSubcode) return false;
     ++count;
     std::int32_t value = subcode;
     for (const char* key : {"oembufferSize", "jobID", "status"}) {
