@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 #include "app/resources/resource_ids.h"
 #include "dialog/link_control.h"
@@ -21,50 +22,68 @@ bool escapeKeyDown() {
   return GetKeyState(VK_ESCAPE) < 0 || GetKeyState(VK_CANCEL) < 0;
 }
 
+const vela::IPropertyHolder& settingsOrNone(const vela::IPropertyHolder* settings) {
+  static const vela::PropertyHolder none;
+  return settings != nullptr ? *settings : none;
+}
+
+DialogTextLookup textLookupFrom(const vela::IPropertyHolder& p) {
+  return DialogTextLookup(
+      static_cast<HINSTANCE>(p.getPointer(L"hinstance", nullptr)),
+      static_cast<const StringMapper*>(p.getPointer(L"dialogStringMapper", nullptr)),
+      static_cast<const StringMapper*>(p.getPointer(L"errorStringMapper", nullptr)));
+}
+
+// "printerName", or the text of "idsPrinter" when that is empty.
+std::string printerLabelFrom(const vela::IPropertyHolder& p, const DialogTextLookup& texts) {
+  std::string label = p.getString(L"printerName", "");
+  if (label.empty()) label = texts(p.getInt(L"idsPrinter", 0));
+  return label;
+}
+
 }  // namespace
+
+std::string DialogTextLookup::operator()(std::int32_t id) const {
+  std::string text;
+  if (dialogMapper_ != nullptr) text = dialogMapper_->getText(id);
+  if (text.empty() && errorMapper_ != nullptr) text = errorMapper_->getText(id);
+  if (text.empty()) text = StatusDialog::loadResourceText(module_, id);
+  return text;
+}
 
 qmxMeadowStatusDialog::qmxMeadowStatusDialog(vela::IPropertyHolder* settings,
                                              unsigned char createNow)
-    : StatusDialog(settings, createNow) {
-  const vela::PropertyHolder none;
-  const vela::IPropertyHolder& p =
-      settings != nullptr ? *settings : static_cast<const vela::IPropertyHolder&>(none);
+    : qmxMeadowStatusDialog(
+          settings, createNow, textLookupFrom(settingsOrNone(settings)),
+          printerLabelFrom(settingsOrNone(settings), textLookupFrom(settingsOrNone(settings)))) {}
+
+qmxMeadowStatusDialog::qmxMeadowStatusDialog(vela::IPropertyHolder* settings,
+                                             unsigned char createNow, const DialogTextLookup& texts,
+                                             std::string printerLabel)
+    : StatusDialog(settings, createNow, TextSource{texts, printerLabel, true}),
+      texts_(texts),
+      printerLabel_(std::move(printerLabel)) {
+  const vela::IPropertyHolder& p = settingsOrNone(settings);
   statusImageId_ = p.getInt(L"idbStatusImage", 0);
   printerPictureId_ = p.getInt(L"idbPrinter", 0);
   closeAtEndOfJob_ = p.getInt(L"closeAtEndOfJob", 0);
   messageId_ = p.getInt(L"messageID", 0);
-  dialogMapper_ = static_cast<const StringMapper*>(p.getPointer(L"dialogStringMapper", nullptr));
-  errorMapper_ = static_cast<const StringMapper*>(p.getPointer(L"errorStringMapper", nullptr));
-  printerLabel_ = p.getString(L"printerName", "");
-
-  if (printerLabel_.empty()) printerLabel_ = lookupText(p.getInt(L"idsPrinter", 0));
-  if (const std::int32_t id = p.getInt(L"idsDialogCaption", 0)) dialogCaption_ = lookupText(id);
-  if (const std::int32_t id = p.getInt(L"idsTitle", 0)) {
-    caption_ = compose("idsTitle", lookupText(id), {printerLabel_});
-  }
-  if (const std::int32_t id = p.getInt(L"ids1", 0)) {
-    message_ = compose("ids1", lookupText(id), {printerText_});
-  }
+  if (const std::int32_t id = p.getInt(L"idsDialogCaption", 0)) dialogCaption_ = texts_(id);
 }
 
 qmxMeadowStatusDialog::~qmxMeadowStatusDialog() {
   // The controls draw with the link fonts and the brushes until the window
   // is gone; those members are destroyed after this body.
   destroyWindow();
-  rememberedWindow_ = nullptr;
 }
 
 std::string qmxMeadowStatusDialog::lookupText(std::int32_t id) const {
-  std::string text;
-  if (dialogMapper_ != nullptr) text = dialogMapper_->getText(id);
-  if (text.empty() && errorMapper_ != nullptr) text = errorMapper_->getText(id);
-  if (text.empty()) text = loadResourceText(module_, id);
-  return text;
+  return texts_(id);
 }
 
 std::int32_t qmxMeadowStatusDialog::colorKeyOf(HWND control) const {
-  if (rememberedWindow_ == nullptr || control == nullptr) return 0;
-  for (HWND owner : {rememberedWindow_, GetParent(rememberedWindow_)}) {
+  if (window_ == nullptr || control == nullptr) return 0;
+  for (HWND owner : {window_, GetParent(window_)}) {
     if (owner == nullptr) continue;
     if (control == GetDlgItem(owner, IDC_BANNER)) return IDC_BANNER;
     if (control == GetDlgItem(owner, IDC_PRINTER_LABEL)) return IDC_PRINTER_LABEL;
@@ -124,9 +143,6 @@ INT_PTR qmxMeadowStatusDialog::dialogProc(HWND window, UINT message, WPARAM wPar
       }
       return reinterpret_cast<INT_PTR>(brushFor(key));
     }
-    case WM_NCDESTROY:
-      rememberedWindow_ = nullptr;
-      return StatusDialog::dialogProc(window, message, wParam, lParam);
     default:
       return StatusDialog::dialogProc(window, message, wParam, lParam);
   }
@@ -170,7 +186,6 @@ void qmxMeadowStatusDialog::initialize(HWND window) {
   if (HWND control = GetDlgItem(window, IDC_PRINTER_LABEL)) {
     SetWindowTextA(control, printerLabel_.c_str());
   }
-  rememberedWindow_ = window;
   adoptInlinePicture(window);
   switch (dialogId_) {
     case IDD_STATUS_DETAILED:
@@ -218,9 +233,10 @@ void qmxMeadowStatusDialog::placeInLowerRightCorner(HWND window) {
 }
 
 void qmxMeadowStatusDialog::adoptInlinePicture(HWND window) {
-  // The static control loaded the bitmap named in the template itself. Some
-  // systems delete such a bitmap with the control, others never do (Wine):
-  // either way one bitmap per dialog would be at the mercy of the platform.
+  // The static control loaded the bitmap named in the template itself.
+  // Windows deletes such a bitmap with the control; Wine 8 never does, so
+  // there every dialog would leave one behind. Either way one bitmap per
+  // dialog would be at the mercy of the platform.
   // The control gets a copy the dialog owns instead, and the bitmap it loaded,
   // which STM_SETIMAGE hands back, is deleted here.
   HWND picture = GetDlgItem(window, IDC_INLINE_PICTURE);

@@ -51,6 +51,21 @@
 #include "dialog/status_dialog.h"
 #include "i18n/string_mapper.h"
 
+// Where the application's dialog reads a text: the dialog mapper, then the
+// error mapper, then the module's string table; the first that has one.
+class DialogTextLookup {
+ public:
+  DialogTextLookup(HINSTANCE module, const StringMapper* dialogMapper,
+                   const StringMapper* errorMapper)
+      : module_(module), dialogMapper_(dialogMapper), errorMapper_(errorMapper) {}
+  std::string operator()(std::int32_t id) const;
+
+ private:
+  HINSTANCE module_;
+  const StringMapper* dialogMapper_;  // not owned; may be null
+  const StringMapper* errorMapper_;   // not owned; may be null
+};
+
 class qmxMeadowStatusDialog : public StatusDialog {
  public:
   // See the settings above. The owner passes createNow 0 and calls create().
@@ -60,9 +75,6 @@ class qmxMeadowStatusDialog : public StatusDialog {
 
   INT_PTR dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
-  // The window as remembered at its initialisation; null before and once the
-  // window is gone.
-  HWND getWindow() const { return rememberedWindow_; }
   // "messageID".
   std::int32_t getMessageId() const { return messageId_; }
   // "closeAtEndOfJob" was 1.
@@ -84,6 +96,11 @@ class qmxMeadowStatusDialog : public StatusDialog {
   const std::string& printerLabel() const { return printerLabel_; }
 
  private:
+  // The public constructor's work, once the text lookup and the printer
+  // label are known: the base composes every text from them, once.
+  qmxMeadowStatusDialog(vela::IPropertyHolder* settings, unsigned char createNow,
+                        const DialogTextLookup& texts, std::string printerLabel);
+
   void initialize(HWND window);
   // Sets the control's text and makes it a link; nothing when it is absent.
   void makeLink(HWND window, int controlId, const std::string& text, bool semiBold);
@@ -100,9 +117,7 @@ class qmxMeadowStatusDialog : public StatusDialog {
   ScopedBrush blueBrush_;
   std::vector<ScopedFont> linkFonts_;
   ScopedBitmap inlinePicture_;
-  HWND rememberedWindow_ = nullptr;
-  const StringMapper* dialogMapper_ = nullptr;  // not owned
-  const StringMapper* errorMapper_ = nullptr;   // not owned
+  DialogTextLookup texts_;
   std::int32_t closeAtEndOfJob_ = 0;
   std::int32_t messageId_ = 0;
   std::int32_t statusImageId_ = 0;

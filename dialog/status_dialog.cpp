@@ -33,10 +33,6 @@ void setControlText(HWND dialog, int id, const std::string& text) {
   if (HWND control = GetDlgItem(dialog, id)) SetWindowTextA(control, text.c_str());
 }
 
-std::string textOf(HINSTANCE module, std::int32_t id) {
-  return StatusDialog::loadResourceText(module, id);
-}
-
 // The last serial number given. 32 bits last a process for two billion
 // dialogs; a print job shows a few.
 std::atomic<std::int32_t> lastSerial{0};
@@ -44,6 +40,14 @@ std::atomic<std::int32_t> lastSerial{0};
 }  // namespace
 
 StatusDialog::StatusDialog(vela::IPropertyHolder* settings, unsigned char createNow)
+    : StatusDialog(settings, createNow, nullptr) {}
+
+StatusDialog::StatusDialog(vela::IPropertyHolder* settings, unsigned char createNow,
+                           const TextSource& source)
+    : StatusDialog(settings, createNow, &source) {}
+
+StatusDialog::StatusDialog(vela::IPropertyHolder* settings, unsigned char createNow,
+                           const TextSource* source)
     : serial_(++lastSerial) {
   const vela::PropertyHolder none;
   const vela::IPropertyHolder& p =
@@ -51,26 +55,34 @@ StatusDialog::StatusDialog(vela::IPropertyHolder* settings, unsigned char create
   broker_ = static_cast<quor::EventBroker*>(p.getPointer(L"eventBroker", nullptr));
   module_ = static_cast<HINSTANCE>(p.getPointer(L"hinstance", nullptr));
   printerBitmapId_ = p.getInt(L"idbPrinter", 0);
-  printerText_ = textOf(module_, p.getInt(L"idsPrinter", 0));
+  printerText_ = stringTableText(p.getInt(L"idsPrinter", 0));
+  const auto formatText = [&](std::int32_t id) {
+    return source != nullptr ? source->formatText(id) : stringTableText(id);
+  };
 
-  if (const std::int32_t ids1 = p.getInt(L"ids1", 0)) {
-    message_ = compose("ids1", textOf(module_, ids1), {printerText_});
-  }
-  if (const std::int32_t ids2 = p.getInt(L"ids2", 0)) {
+  const std::int32_t ids1 = p.getInt(L"ids1", 0);
+  if (ids1 != 0) message_ = compose("ids1", formatText(ids1), {printerText_});
+  const std::int32_t ids2 = p.getInt(L"ids2", 0);
+  if (ids2 != 0 && !(ids1 != 0 && source != nullptr && source->ids1StandsAlone)) {
     const std::int32_t mediaCode = p.getInt(L"mediaCode", -1);
     const std::int32_t trayCode = p.getInt(L"trayCode", -1);
-    const std::string media = mediaCode != -1 ? textOf(module_, mediaCode) : std::string();
-    const std::string tray = trayCode != -1 ? textOf(module_, trayCode) : std::string();
-    message_ = compose("ids2", textOf(module_, ids2), {message_, media, tray});
+    const std::string media = mediaCode != -1 ? stringTableText(mediaCode) : std::string();
+    const std::string tray = trayCode != -1 ? stringTableText(trayCode) : std::string();
+    message_ = compose("ids2", stringTableText(ids2), {message_, media, tray});
   }
   if (const std::int32_t idsTitle = p.getInt(L"idsTitle", 0)) {
-    caption_ = compose("idsTitle", textOf(module_, idsTitle), {printerText_});
+    caption_ = compose("idsTitle", formatText(idsTitle),
+                       {source != nullptr ? source->captionArgument : printerText_});
   }
   if (const std::int32_t button = p.getInt(L"buttonMessage", 0)) {
-    buttonText_ = textOf(module_, button);
+    buttonText_ = stringTableText(button);
   }
   dialogId_ = p.getInt(L"dialogID", 0);
   if (createNow == 1) create();
+}
+
+std::string StatusDialog::stringTableText(std::int32_t id) const {
+  return loadResourceText(module_, id);
 }
 
 StatusDialog::~StatusDialog() {

@@ -30,6 +30,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -102,8 +103,9 @@ class StatusDialog {
   // This dialog's serial number: unique among the dialogs of the process
   // (counted from 1 as they are constructed), carried in every result it posts.
   std::int32_t serial() const { return serial_; }
-  // The dialog window; null before create and once the window is gone.
-  HWND window() const { return window_; }
+  // The dialog window, known from its initialisation (WM_INITDIALOG) on;
+  // null before and once the window is gone.
+  HWND getWindow() const { return window_; }
 
   // The dialog that posted a dialog-result message; null for any other
   // message or one without the "statusdialog" property.
@@ -112,6 +114,8 @@ class StatusDialog {
   // (no dialog has it) for any other message or one without "dialogSerial".
   static std::int32_t serialOfResult(const vela::IMessage* message);
 
+  // The text of the id in the module's string table; "" when it has none.
+  std::string stringTableText(std::int32_t id) const;
   // LoadStringA of the id from the module into one of four static buffers of
   // kTextBufferSize bytes, used in turn, and that buffer: at most four
   // results are valid at once. An id without text gives "". The text is cut
@@ -126,6 +130,19 @@ class StatusDialog {
   const std::string& buttonText() const { return buttonText_; }
 
  protected:
+  // Where a derived dialog's composed texts come from: the formats of "ids1"
+  // and "idsTitle" from `formatText` rather than the string table, the
+  // caption's "%s" filled with `captionArgument` rather than the printer
+  // text, and, with `ids1StandsAlone`, a message of "ids1" that "ids2" adds
+  // nothing to. Every other text is the string table's.
+  struct TextSource {
+    std::function<std::string(std::int32_t)> formatText;
+    std::string captionArgument;
+    bool ids1StandsAlone = false;
+  };
+  // As the public constructor, with the texts composed from `source`.
+  StatusDialog(vela::IPropertyHolder* settings, unsigned char createNow, const TextSource& source);
+
   // Detaches, unregisters and destroys the window, if there is one. Derived
   // destructors call it first, so the window goes while everything its
   // controls use (fonts, brushes) is still alive.
@@ -149,6 +166,7 @@ class StatusDialog {
   quor::EventBroker* broker_ = nullptr;  // not owned; may be null
 
  private:
+  StatusDialog(vela::IPropertyHolder* settings, unsigned char createNow, const TextSource* source);
   // Registers the window as a "DialogHandle" with the broker's manager.
   void registerKeyboardHandling();
   void unregisterKeyboardHandling();

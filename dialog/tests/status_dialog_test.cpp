@@ -256,7 +256,7 @@ TEST(DialogResults, PlainDialogTextsCommandsAndClose) {
   settings->setInt(L"idsTitle", kCaptionFormat);
   settings->setInt(L"buttonMessage", kDialogCaption);
   StatusDialog dialog(settings.get(), 1);  // created by its constructor
-  HWND window = dialog.window();
+  HWND window = dialog.getWindow();
   ASSERT_NE(nullptr, window);
   EXPECT_EQ("Caption for Kestrel", windowText(window));
   EXPECT_EQ("[Message about Kestrel.|A4 paper|Tray 2]", controlText(window, 102));
@@ -283,7 +283,6 @@ TEST(DialogResults, MissingTemplateShowsAndPostsNothing) {
     qmxMeadowStatusDialog dialog(settings.get(), 0);
     EXPECT_FALSE(dialog.create());
     EXPECT_EQ(nullptr, dialog.getWindow());
-    EXPECT_EQ(nullptr, dialog.window());
     EXPECT_EQ(windowsBefore, processWindows().size());
   }
   EXPECT_NE(std::string::npos, trace.text().find("no dialog template 9999"));
@@ -319,7 +318,7 @@ TEST(DialogKeys, EscAndEnterDismissOnlyTheAlertThatHasThem) {
   auto second = settingsFor(IDD_STATUS_DETAILED, harness.broker());
   Dialog alert = makeDialog(*second);
   const auto& registered = static_cast<quor::InstanceManager*>(harness.manager())->dialogHandles();
-  EXPECT_EQ((std::vector<void*>{notification->window(), alert->window()}), registered);
+  EXPECT_EQ((std::vector<void*>{notification->getWindow(), alert->getWindow()}), registered);
 
   flush(harness.manager());
   ASSERT_EQ(alert->getWindow(), GetForegroundWindow()) << "the newest alert has the keyboard";
@@ -341,7 +340,7 @@ TEST(DialogKeys, EscAndEnterDismissOnlyTheAlertThatHasThem) {
   }
   // Deleting a dialog takes its window out of the pump's dialog handling.
   alert.reset();
-  EXPECT_EQ((std::vector<void*>{notification->window()}), registered);
+  EXPECT_EQ((std::vector<void*>{notification->getWindow()}), registered);
 }
 
 // ---- Placement -------------------------------------------------------------
@@ -485,7 +484,6 @@ TEST(DialogLifetime, WindowDestroyedByOthersIsForgotten) {
   Dialog dialog = makeDialog(*settings);
   DestroyWindow(dialog->getWindow());
   EXPECT_EQ(nullptr, dialog->getWindow());
-  EXPECT_EQ(nullptr, dialog->window());
   EXPECT_TRUE(static_cast<quor::InstanceManager*>(harness.manager())->dialogHandles().empty());
   dialog->close(1);  // nothing left to close
 }
