@@ -20,6 +20,7 @@
 #include "channel/status_record.h"
 #include "dialog/qmx_meadow_status_dialog.h"
 #include "framework/message.h"
+#include "platform/test_support/deadline.h"
 
 namespace {
 
@@ -161,23 +162,11 @@ TEST_F(Listener, ErrorsOutliveTheJobUntilTheLastIsDismissed) {
   SendMessageW(details->getWindow(), WM_CLOSE, 0, 0);
   SendMessageW(details->getWindow(), WM_CLOSE, 0, 0);  // twice: the second finds it gone
   SendMessageW(error->getWindow(), WM_CLOSE, 0, 0);
-  std::atomic<bool> done{false};
-  std::atomic<bool> fired{false};
-  std::thread watchdog([&] {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (!done) {
-      fired = true;
-      manager_->getEventBroker()->stop(nullptr, false);
-    }
-  });
+  testsupport::Watchdog watchdog(std::chrono::seconds(20),
+                                 [this] { manager_->getEventBroker()->stop(nullptr, false); });
   manager_->run();  // delivers the three results, then ends on the listener's stop
-  done = true;
-  watchdog.join();
   // The watchdog stops the broker too: only the listener's stop counts.
-  ASSERT_FALSE(fired) << "the listener never stopped the broker";
+  ASSERT_FALSE(watchdog.disarm()) << "the listener never stopped the broker";
   EXPECT_TRUE(listener_->dialogsLeftOnScreen().empty());
   EXPECT_TRUE(stopped());
 }

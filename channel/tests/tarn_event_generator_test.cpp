@@ -10,9 +10,9 @@
 
 #include "channel/status_record.h"
 #include "channel/tests/channel_test_support.h"
-#include "channel/tests/failing_allocations.h"
 #include "framework/class_id.h"
 #include "platform/debug_output.h"
+#include "platform/test_support/failing_allocations.h"
 #include "platform/tests/test_pipes.h"
 
 namespace {
@@ -464,7 +464,7 @@ class OutOfMemoryReader : public quor::TarnEventGenerator {
   using TarnEventGenerator::TarnEventGenerator;
   std::uint8_t* statusRead(std::uint8_t*, std::uint64_t) override {
     const std::runtime_error error("no memory left");
-    chantest::failAllocationsOnThisThread(true);
+    testsupport::failAllocationsOnThisThread(true);
     throw error;
   }
 };
@@ -474,7 +474,7 @@ TEST(TarnEventGeneratorTest, AReadingEndedWithoutMemoryStillStopsTheBroker) {
   auto params = chantest::parameters(manager.broker, {{"input", L"-1"}});
   OutOfMemoryReader reader(params.get(), &manager);
   EXPECT_NO_THROW(reader.run());
-  chantest::failAllocationsOnThisThread(false);
+  testsupport::failAllocationsOnThisThread(false);
   EXPECT_EQ(manager.broker.stops.load(), 1);
 }
 

@@ -10,6 +10,8 @@
 
 #include "app/resources/resource_ids.h"
 #include "dialog/tests/dialog_test_support.h"
+#include "platform/test_support/process.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -19,28 +21,19 @@ using namespace dialog_test;
 class Child {
  public:
   explicit Child(int templateId) {
-    std::string command = "\"" + testFolder() + "dialog_test_child.exe\" " +
-                          std::to_string(templateId);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    for (int attempt = 0; attempt < 2 && process_.hProcess == nullptr; ++attempt) {
-      // Wine has been seen to fail a creation once with error 1359.
-      if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process_)) {
-        process_ = {};
-      }
-    }
+    const std::string command =
+        "\"" + testFolder() + "dialog_test_child.exe\" " + std::to_string(templateId);
+    process_ = testsupport::startProcess(platform::utf8ToWide(command), std::wstring(), &id_);
   }
   ~Child() {
-    if (process_.hProcess == nullptr) return;
-    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(process_.hProcess, 99);
-      WaitForSingleObject(process_.hProcess, 5000);
+    if (process_ == nullptr) return;
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process_, 99);
+      WaitForSingleObject(process_, 5000);
     }
-    CloseHandle(process_.hThread);
-    CloseHandle(process_.hProcess);
+    CloseHandle(process_);
   }
-  bool started() const { return process_.hProcess != nullptr; }
+  bool started() const { return process_ != nullptr; }
 
   // The first visible top-level window of the child with that caption (any
   // caption when null), waiting up to 10 s.
@@ -49,7 +42,7 @@ class Child {
       DWORD process;
       const char* caption;
       HWND found;
-    } search{process_.dwProcessId, caption, nullptr};
+    } search{id_, caption, nullptr};
     for (const DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
       EnumWindows(
           [](HWND window, LPARAM data) -> BOOL {
@@ -68,14 +61,15 @@ class Child {
   }
   // The exit code, or 259 (still active) when it did not end within 10 s.
   DWORD waitForExit() const {
-    WaitForSingleObject(process_.hProcess, 10000);
+    WaitForSingleObject(process_, 10000);
     DWORD code = 0;
-    GetExitCodeProcess(process_.hProcess, &code);
+    GetExitCodeProcess(process_, &code);
     return code;
   }
 
  private:
-  PROCESS_INFORMATION process_{};
+  HANDLE process_ = nullptr;
+  DWORD id_ = 0;
 };
 
 // The text of a message box: its static control 0xFFFF. GetWindowText reads

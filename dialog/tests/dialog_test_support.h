@@ -13,6 +13,7 @@
 
 #include "framework/instance_manager.h"
 #include "framework/properties/property_holder.h"
+#include "platform/test_support/temp_dir.h"
 
 namespace dialog_test {
 
@@ -69,27 +70,12 @@ class Harness {
 
 // Every top-level window of this process, visible or not.
 std::vector<HWND> processWindows();
-// The GDI objects this process holds.
+// The GDI objects this process holds; 0 where neither the system nor Wine's
+// handle table counts them.
 unsigned gdiObjectCount();
 
-// A folder of its own in the temporary folder, removed with what was written
-// into it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  // Writes the file (bytes as given) and answers its full path.
-  std::string write(const std::string& name, const std::string& content);
-  // Copies the file in and answers its full path.
-  std::string copy(const std::string& from, const std::string& name);
-
- private:
-  std::string path_;
-  std::vector<std::string> files_;
-};
+// Files on disk for a test: see platform/test_support/temp_dir.h.
+using testsupport::TempDir;
 
 // A language map of one default language whose texts are in `resource`
 // ("strings.xml" for an XML strings file, or a resource module).

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "app/resources/resource_ids.h"
+#include "platform/test_support/process.h"
 #include "platform/text.h"
 #include "tools/job_script.h"
 #include "tools/window_probe.h"
@@ -64,36 +65,7 @@ std::wstring environmentBlock(const std::vector<std::string>& changes) {
   return block;
 }
 
-HANDLE startProcess(std::wstring commandLine, const std::wstring& environment, DWORD* processId) {
-  // Console output of the simulator is dropped: the log file holds it.
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           &inherit, OPEN_EXISTING, 0, nullptr);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-  PROCESS_INFORMATION process = {};
-  BOOL started = FALSE;
-  for (int attempt = 0; attempt < 2 && !started; ++attempt) {
-    started = CreateProcessW(
-        nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-        environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
-        environment.empty() ? nullptr : const_cast<wchar_t*>(environment.c_str()), nullptr,
-        &startup, &process);
-    // Wine once answered a start with an internal error that never came back.
-    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
-  }
-  CloseHandle(nul);
-  if (!started) {
-    ADD_FAILURE() << "cannot start " << platform::wideToUtf8(commandLine) << ": "
-                  << GetLastError();
-    return nullptr;
-  }
-  CloseHandle(process.hThread);
-  if (processId != nullptr) *processId = process.dwProcessId;
-  return process.hProcess;
-}
+using testsupport::startProcess;
 
 void endProcess(HANDLE& process) {
   if (process == nullptr) return;

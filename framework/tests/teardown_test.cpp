@@ -12,6 +12,7 @@
 #include "framework/tests/test_support.h"
 #include "platform/byte_stream.h"
 #include "platform/debug_output.h"
+#include "platform/test_support/pipe_pair.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,34 +25,6 @@ namespace {
 using fwtest::FastManager;
 using fwtest::FunctionGenerator;
 using namespace std::chrono_literals;
-
-struct Pipe {
-  Pipe() {
-#ifdef _WIN32
-    HANDLE r = nullptr, w = nullptr;
-    if (CreatePipe(&r, &w, nullptr, 0)) {
-      read = reinterpret_cast<platform::StreamHandle>(r);
-      write = reinterpret_cast<platform::StreamHandle>(w);
-    }
-#else
-    int fds[2] = {-1, -1};
-    if (::pipe(fds) == 0) {
-      read = fds[0];
-      write = fds[1];
-    }
-#endif
-  }
-  ~Pipe() {
-    platform::closeStream(read);
-    closeWriter();
-  }
-  void closeWriter() {
-    platform::StreamHandle w = write.exchange(platform::kNoStream);
-    platform::closeStream(w);
-  }
-  platform::StreamHandle read = platform::kNoStream;
-  std::atomic<platform::StreamHandle> write{platform::kNoStream};
-};
 
 // What a pipe reader does: read records until a read fails, then stop the
 // broker. The reads use the generator's own buffer, so a thread that outlived
@@ -141,13 +114,13 @@ TEST(TeardownTest, ManyTeardownsWhileThreadsWakeMidTeardown) {
     SCOPED_TRACE(round);
     const auto ending = static_cast<Ending>(round % 4);
     const bool viaManager = ending != Ending::kDeletedWhileThreadsRun;
-    Pipe pipe;
-    ASSERT_TRUE(platform::isUsableStream(pipe.read));
+    testsupport::PipePair pipe;
+    ASSERT_TRUE(platform::isUsableStream(pipe.readEnd()));
     auto* manager = new FastManager;
     quor::EventBroker* broker = manager->getEventBroker();
     vela::PropertyHolder parameters;
     fwtest::setThreadControl(parameters, broker);
-    auto* reader = new PipeReader(&parameters, manager, pipe.read, viaManager);
+    auto* reader = new PipeReader(&parameters, manager, pipe.readEnd(), viaManager);
     auto* ticker = new Ticker(&parameters, manager, viaManager);
     ASSERT_TRUE(manager->addComponent(reader));
     ASSERT_TRUE(manager->addComponent(ticker));
@@ -159,7 +132,7 @@ TEST(TeardownTest, ManyTeardownsWhileThreadsWakeMidTeardown) {
       closer = std::thread([&pipe, round] {
         if (round % 3 == 1) std::this_thread::yield();
         if (round % 3 == 2) platform::sleepMilliseconds(1);
-        pipe.closeWriter();
+        pipe.closeWriteEnd();
       });
     };
     if (ending == Ending::kDeletedWhileThreadsRun) {

@@ -15,6 +15,7 @@
 
 #include "framework/event_broker.h"
 #include "framework/instance_manager.h"
+#include "platform/test_support/deadline.h"
 #include "platform/thread.h"
 
 namespace fwtest {
@@ -23,37 +24,12 @@ namespace fwtest {
 // returned within the deadline. Answers true when the body ended on its own.
 inline bool runWithDeadline(quor::EventBroker& broker, std::chrono::milliseconds deadline,
                             const std::function<void()>& body) {
-  std::mutex lock;
-  std::condition_variable done;
-  bool finished = false;
-  bool timedOut = false;
-  std::thread watchdog([&] {
-    std::unique_lock<std::mutex> guard(lock);
-    if (!done.wait_for(guard, deadline, [&] { return finished; })) {
-      timedOut = true;
-      broker.stop(nullptr, false);
-    }
-  });
+  testsupport::Watchdog watchdog(deadline, [&broker] { broker.stop(nullptr, false); });
   body();
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    finished = true;
-  }
-  done.notify_all();
-  watchdog.join();
-  return !timedOut;
+  return !watchdog.disarm();
 }
 
-// Polls `condition` until it holds or the deadline passes.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    platform::sleepMilliseconds(1);
-  }
-  return true;
-}
+using testsupport::waitUntil;
 
 // An instance manager whose idle pump step is a hook (by default a 1 ms
 // sleep) instead of the 100 ms wait for window messages.

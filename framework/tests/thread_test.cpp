@@ -11,6 +11,7 @@
 #include "framework/tests/test_support.h"
 #include "platform/byte_stream.h"
 #include "platform/debug_output.h"
+#include "platform/test_support/pipe_pair.h"
 #include "platform/tests/blocked_thread.h"
 
 #ifdef _WIN32
@@ -229,33 +230,10 @@ class ReaderThread : public vela::AbstractThread {
   platform::StreamHandle input_;
 };
 
-struct Pipe {
-  Pipe() {
-#ifdef _WIN32
-    HANDLE r = nullptr, w = nullptr;
-    CreatePipe(&r, &w, nullptr, 0);
-    read = reinterpret_cast<platform::StreamHandle>(r);
-    write = reinterpret_cast<platform::StreamHandle>(w);
-#else
-    int fds[2] = {-1, -1};
-    if (::pipe(fds) == 0) {
-      read = fds[0];
-      write = fds[1];
-    }
-#endif
-  }
-  ~Pipe() {
-    platform::closeStream(read);
-    platform::closeStream(write);
-  }
-  platform::StreamHandle read = platform::kNoStream;
-  platform::StreamHandle write = platform::kNoStream;
-};
-
 TEST(ThreadStopTest, StopAndJoinReleasesAThreadBlockedInARead) {
-  Pipe pipe;
-  ASSERT_TRUE(platform::isUsableStream(pipe.read));
-  ReaderThread thread(pipe.read);
+  testsupport::PipePair pipe;
+  ASSERT_TRUE(platform::isUsableStream(pipe.readEnd()));
+  ReaderThread thread(pipe.readEnd());
   thread.start();
   ASSERT_TRUE(waitUntil([&] { return thread.entered.load(); }));
   ASSERT_TRUE(platform::testing::waitUntilBlocked(thread.name)) << "the read never blocked";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/test_support/temp_dir.h"
 #include "platform/text.h"
 
 namespace {
@@ -45,61 +46,7 @@ class TestMapper : public StringMapper {
   using StringMapper::selectLanguage;
 };
 
-// A fresh temporary folder whose files are removed with it.
-class TempDir {
- public:
-  TempDir() {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    static int counter = 0;
-    path_ = std::string(base) + "i18ntest" + std::to_string(GetCurrentProcessId()) + "_" +
-            std::to_string(counter++);
-    CreateDirectoryA(path_.c_str(), nullptr);
-  }
-  ~TempDir() {
-    for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
-      if (!DeleteFileA(it->c_str())) RemoveDirectoryA(it->c_str());
-    }
-    RemoveDirectoryA(path_.c_str());
-  }
-  const std::string& path() const { return path_; }
-
-  // Writes the file at the relative path (folders separated by '\'), making
-  // its folders; returns the full path.
-  std::string write(const std::string& relative, const std::string& content) {
-    makeFolders(relative);
-    const std::string full = path_ + "\\" + relative;
-    HANDLE h = CreateFileA(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(h);
-    created_.push_back(full);
-    return full;
-  }
-  std::string copy(const std::string& from, const std::string& relative) {
-    makeFolders(relative);
-    const std::string full = path_ + "\\" + relative;
-    CopyFileA(from.c_str(), full.c_str(), FALSE);
-    created_.push_back(full);
-    return full;
-  }
-  std::string folder(const std::string& relative) {
-    makeFolders(relative + "\\x");
-    return path_ + "\\" + relative;
-  }
-
- private:
-  void makeFolders(const std::string& relative) {
-    for (size_t at = relative.find('\\'); at != std::string::npos;
-         at = relative.find('\\', at + 1)) {
-      const std::string dir = path_ + "\\" + relative.substr(0, at);
-      if (CreateDirectoryA(dir.c_str(), nullptr)) created_.push_back(dir);
-    }
-  }
-
-  std::string path_;
-  std::vector<std::string> created_;
-};
+using testsupport::TempDir;
 
 std::string testProgramFolder() {
   char path[MAX_PATH] = {};

@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "channel/status_record.h"
+#include "platform/test_support/failing_allocations.h"
 
 // No single allocation of this test program may be larger than the most a
 // script may send: a script line that asks for more must be refused before
@@ -13,26 +15,20 @@
 namespace {
 constexpr std::size_t kLargestAllocation = jobscript::kMaxScriptBytes + 4096;
 
-void* allocate(std::size_t size) noexcept {
-  return size > kLargestAllocation ? nullptr : std::malloc(size ? size : 1);
-}
+// Set before main, so that no test runs without it.
+const bool allocationsLimited = [] {
+  testsupport::setLargestAllocation(kLargestAllocation);
+  return true;
+}();
 }  // namespace
 
-void* operator new(std::size_t size) {
-  if (void* block = allocate(size)) return block;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return allocate(size);
-}
-void operator delete(void* block) noexcept {
-  std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-  std::free(block);
-}
-void operator delete(void* block, const std::nothrow_t&) noexcept {
-  std::free(block);
+// The limit is in force from the start, and refuses what it should.
+TEST(AllocationLimit, ABlockLargerThanAnyScriptIsRefused) {
+  ASSERT_TRUE(allocationsLimited);
+  const std::size_t refusedBefore = testsupport::refusedAllocations();
+  EXPECT_THROW(std::vector<char>(kLargestAllocation + 1), std::bad_alloc);
+  EXPECT_EQ(refusedBefore + 1, testsupport::refusedAllocations());
+  EXPECT_NO_THROW(std::vector<char>(kLargestAllocation));
 }
 
 namespace {

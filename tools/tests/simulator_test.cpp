@@ -9,6 +9,7 @@
 #include <string>
 
 #include "channel/status_record.h"
+#include "platform/test_support/process.h"
 #include "platform/text.h"
 
 namespace {
@@ -55,23 +56,7 @@ class Simulator {
                                L" \"" + scriptPath_ + L"\"";
     if (program) commandLine += L" -- \"" + besideThisProgram(program) + L"\"";
     // The log file holds what the test reads; the console copy is dropped.
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE nul =
-        CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &process)) {
-      CloseHandle(process.hThread);
-      process_ = process.hProcess;
-    } else {
-      ADD_FAILURE() << "cannot start the simulator: " << GetLastError();
-    }
-    CloseHandle(nul);
+    process_ = testsupport::startProcess(commandLine);
   }
 
   ~Simulator() {
