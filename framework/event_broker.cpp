@@ -417,7 +417,7 @@ AbstractEventGenerator::AbstractEventGenerator(vela::IPropertyHolder* parameters
 }
 
 AbstractEventGenerator::~AbstractEventGenerator() {
-  if (handle_ != nullptr && !isFinished()) stopAndJoin();
+  if (handle_ && !isFinished()) stopAndJoin();
   // The constructor of a generator asks its broker for a start: one that is
   // deleted before the broker started it (never added, say) would otherwise
   // be started, freed, in the next quiet pass.
