@@ -12,7 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <vector>
 
 #include "channel/status_record.h"
 
@@ -36,16 +36,15 @@ class PayloadBuffer {
   std::size_t reserve(std::uint64_t length);
 
   // The kept bytes of the current record: size() of them from data().
-  std::uint8_t* data() { return block_.get(); }
-  const std::uint8_t* data() const { return block_.get(); }
+  std::uint8_t* data() { return block_.data(); }
+  const std::uint8_t* data() const { return block_.data(); }
   std::size_t size() const { return size_; }
   // What the block holds without being replaced.
-  std::size_t capacity() const { return capacity_; }
+  std::size_t capacity() const { return block_.size(); }
   std::size_t bound() const { return bound_; }
 
  private:
-  std::unique_ptr<std::uint8_t[]> block_;
-  std::size_t capacity_ = 0;
+  std::vector<std::uint8_t> block_;
   std::size_t size_ = 0;
   std::size_t bound_;
 };
