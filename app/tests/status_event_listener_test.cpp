@@ -15,7 +15,7 @@
 
 #include "app/tests/snooze_key.h"
 
-#include "channel/channel_makers.h"
+#include "app/wiring.h"
 #include "dialog/qmx_meadow_status_dialog.h"
 #include "framework/message.h"
 
