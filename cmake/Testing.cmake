@@ -10,13 +10,19 @@ set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
 # monitor_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>]
-#                  [ENVIRONMENT <VAR=value...>] [PROPERTIES <name value...>])
+#                  [ENVIRONMENT <VAR=value...>] [PROPERTIES <name value...>]
+#                  [NATIVE_ONLY])
 # One GoogleTest executable whose cases CTest discovers one by one. On the
 # Windows build the executable (and its discovery) runs through the Wine
 # runner given as the cross-compiling emulator. PROPERTIES are further test
 # properties of every discovered case (RESOURCE_LOCK, for instance).
+# NATIVE_ONLY: pure computation that the native builds already run; the
+# Windows build neither builds nor runs it (Wine would add time, no insight).
 function(monitor_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;ENVIRONMENT;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "NATIVE_ONLY" "" "SOURCES;LIBS;LABELS;ENVIRONMENT;PROPERTIES" ${ARGN})
+  if(T_NATIVE_ONLY AND WIN32)
+    return()
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   set(props TIMEOUT 120)
