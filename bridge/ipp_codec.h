@@ -143,6 +143,7 @@ enum class DecodeError {
                          // with a name inside one, a collection not ended
   kTooDeep,              // collections nested beyond kMaxCollectionDepth
   kTooManyValues,        // more than kMaxValues values
+  kOutsideGroup,         // an attribute before any delimiter tag
 };
 
 struct DecodeResult {
@@ -170,6 +171,9 @@ struct RequestTarget {
 // The attributes the bridge reads from the printer.
 extern const char* const kPrinterAttributesRequested[];
 extern const size_t kPrinterAttributesRequestedCount;
+
+// Each Encode function answers an empty vector when a text is longer than
+// IPP can carry (65535 bytes), rather than cutting it.
 
 // Get-Printer-Attributes with requested-attributes: the printer's state,
 // reasons, name, info, markers and supplies.

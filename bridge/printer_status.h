@@ -147,6 +147,8 @@ class JobStatusMemory {
  private:
   std::vector<ColourSet> low_ink_sent_;
   std::optional<uint32_t> last_sent_;
+  // The colours of the last code sent, when it was a low-ink alert.
+  std::optional<ColourSet> last_low_colours_;
   StatusChoice last_choice_;
 };
 
