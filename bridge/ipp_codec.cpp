@@ -140,7 +140,7 @@ class Decoder {
   bool Count(size_t offset) {
     if (++items_ > kMaxValues) {
       return Fail(DecodeError::kTooManyValues, offset,
-                  "more than " + std::to_string(kMaxValues) + " values");
+                  "more than " + std::to_string(kMaxValues) + " attributes and values");
     }
     return true;
   }

@@ -75,10 +75,11 @@ constexpr uint16_t kClientErrorNotFound = 0x0406;
 constexpr size_t kMaxResponseBytes = 1024 * 1024;
 // Collections inside collections, counting the outermost as 1.
 constexpr int kMaxCollectionDepth = 16;
-// Values (of all attributes and members, at any depth) in one response: far
-// above what the attributes the bridge asks for hold, and low enough that the
-// decoded form stays within a few times the body's size.
-constexpr size_t kMaxValues = 65536;
+// Attributes, members and values (at any depth) in one response: far above
+// what the attributes the bridge asks for hold (some fifty), above a whole
+// printer's description, and low enough that no list of them needs more
+// than 1 MiB.
+constexpr size_t kMaxValues = 16384;
 
 struct Attribute;
 
@@ -142,7 +143,7 @@ enum class DecodeError {
   kBadCollection,        // a member or end of collection outside one, a value
                          // with a name inside one, a collection not ended
   kTooDeep,              // collections nested beyond kMaxCollectionDepth
-  kTooManyValues,        // more than kMaxValues values
+  kTooManyValues,        // more than kMaxValues attributes and values
   kOutsideGroup,         // an attribute before any delimiter tag
 };
 
