@@ -296,8 +296,10 @@ int followJob(const Settings& settings, Printer* printer, std::int32_t jobId, Lo
   bool firstRound = true;
   while (streamOpen) {
     if (!firstRound) {
-      printerState = printer->attributes();
+      // The printer last: its state is what the code is chosen from, so it
+      // is asked as late as it can be.
       jobAnswer = printer->job(jobId, &job);
+      printerState = printer->attributes();
     }
     firstRound = false;
     if (printerState) {
