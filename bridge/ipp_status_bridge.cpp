@@ -241,6 +241,7 @@ int followJob(const Settings& settings, Printer* printer, std::int32_t jobId, Lo
   std::string error;
   if (!portside::createPipePair(names, false, &pipes, &error)) {
     log->line(error);
+    trace(error);
     return kSetupError;
   }
   log->line("pipes " + platform::wideToUtf8(names.status) + " " +
@@ -251,6 +252,7 @@ int followJob(const Settings& settings, Printer* printer, std::int32_t jobId, Lo
   portside::Program program;
   if (!program.start(commandLine, false, &error)) {
     log->line("cannot start the program (" + error + ")");
+    trace("cannot start the program (" + error + ")");
     return kSetupError;
   }
 
@@ -381,6 +383,7 @@ std::optional<std::int32_t> waitForJob(const Settings& settings, Printer* printe
     } else if (!anyFollowed && health->sinceLastAnswer() >= kGiveUpMs) {
       log->line("no answer from the printer for " + std::to_string(kGiveUpMs / 1000) +
                 " s: giving up");
+      trace("no answer from the printer: giving up");
       return std::nullopt;
     }
     const ULONGLONG now = GetTickCount64();
@@ -388,6 +391,24 @@ std::optional<std::int32_t> waitForJob(const Settings& settings, Printer* printe
     if (next < now) next = now;
     Sleep(static_cast<DWORD>(next - now));
   }
+}
+
+// Waits until the printer answers; false when it has not for kGiveUpMs.
+bool waitForAnswer(const Settings& settings, Printer* printer, PrinterHealth* health, Log* log) {
+  ULONGLONG next = GetTickCount64();
+  while (!printer->attributes()) {
+    if (health->sinceLastAnswer() >= kGiveUpMs) {
+      log->line("no answer from the printer for " + std::to_string(kGiveUpMs / 1000) +
+                " s: giving up");
+      trace("no answer from the printer: giving up");
+      return false;
+    }
+    const ULONGLONG now = GetTickCount64();
+    next += settings.options.interval_ms;
+    if (next < now) next = now;
+    Sleep(static_cast<DWORD>(next - now));
+  }
+  return true;
 }
 
 std::wstring besideThisProgram(const wchar_t* leaf) {
@@ -418,6 +439,7 @@ int run(Settings settings, Log* log) {
   log->line("printer " + options.printer_uri);
   if (!client.open(options.uri, options.insecure, &error)) {
     log->line(error);
+    trace(error);
     return kUnreachable;
   }
   PrinterHealth health(log);
@@ -429,6 +451,9 @@ int run(Settings settings, Log* log) {
   for (std::uint32_t followed = 0; options.jobs == 0 || followed < options.jobs; ++followed) {
     std::optional<std::int32_t> job;
     if (followed == 0 && options.job) {
+      // The job is named, but the monitor is started only for a printer
+      // that answers.
+      if (!waitForAnswer(settings, &printer, &health, log)) return kUnreachable;
       job = options.job;
     } else {
       job = waitForJob(settings, &printer, &health, done, followed > 0, log);
@@ -448,9 +473,13 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) arguments.push_back(platform::wideToUtf8(argv[i]));
   Settings settings;
   std::string error;
-  if (!bridge::ParseBridgeOptions(arguments, &settings.options, &error)) {
-    std::fprintf(stderr, "ipp_status_bridge: %s\n", error.c_str());
+  if (arguments.empty() || arguments[0] == "--help") {
     std::fputs(kUsage, stderr);
+    return kUsageError;
+  }
+  if (!bridge::ParseBridgeOptions(arguments, &settings.options, &error)) {
+    // One line that names what is wrong; the usage is there with --help.
+    std::fprintf(stderr, "ipp_status_bridge: %s (--help: usage)\n", error.c_str());
     return kUsageError;
   }
   for (const std::string& arg : settings.options.program)
