@@ -11,7 +11,7 @@ add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 # monitor_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>]
 #                  [ENVIRONMENT <VAR=value...>] [PROPERTIES <name value...>]
-#                  [NATIVE_ONLY <patterns...>])
+#                  [NATIVE_ONLY [<patterns...>]])
 # One GoogleTest executable whose cases CTest discovers one by one. On the
 # Windows build the executable (and its discovery) runs through the Wine
 # runner given as the cross-compiling emulator. PROPERTIES are further test
@@ -27,9 +27,13 @@ add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 # them. A case about the platform layer (locks, threads, streams, windows)
 # or about anything that differs on Windows (a code page, non-ASCII text,
 # the size of wchar_t, the C runtime's own parsing) stays in the Windows
-# run.
+# run. NATIVE_ONLY without patterns makes the whole executable native only:
+# the Windows build neither builds nor runs it.
 function(monitor_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;ENVIRONMENT;PROPERTIES;NATIVE_ONLY" ${ARGN})
+  if(WIN32 AND "NATIVE_ONLY" IN_LIST T_KEYWORDS_MISSING_VALUES)
+    return()
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   set(props TIMEOUT 120)
