@@ -1,10 +1,15 @@
 # The two commands a newcomer needs; both install what is missing.
-.PHONY: demo test bench build dist clean
+.PHONY: demo demo-printer test bench build dist clean
 
 # Plays a print job through the monitor under Wine (LANG=de_DE.UTF-8 etc. for
 # another language); pictures of each step land in build/demo/.
 demo:
 	tools/demo.sh
+
+# One job on a real IPP printer (ippeveprinter) through the IPP status bridge
+# and the monitor; pictures of each step land in build/demo-printer/.
+demo-printer:
+	tools/demo-printer.sh
 
 test:
 	tools/test.sh

@@ -18,7 +18,7 @@
 
 #include "app/command_line.h"
 #include "app/status_event_listener.h"
-#include "channel/channel_makers.h"
+#include "app/wiring.h"
 #include "framework/instance_manager.h"
 #include "platform/debug_output.h"
 

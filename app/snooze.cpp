@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/win32/scoped_win_handle.h"
+
 bool snoozeInForce(std::int64_t stored, std::int64_t now) {
   // The difference is taken as a floating-point count of seconds, then cut
   // toward zero to 32 bits; one that does not fit counts as negative.
@@ -15,14 +17,15 @@ bool snoozeInForce(std::int64_t stored, std::int64_t now) {
 }
 
 std::int64_t readSnoozeValue() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\KRT\\SM", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\KRT\\SM", 0, KEY_READ, &opened) !=
+      ERROR_SUCCESS) {
     return 0;
   }
+  const platform::ScopedRegistryKey key(opened);
   unsigned char data[8] = {};
   DWORD size = sizeof(data);
-  const LONG result = RegQueryValueExA(key, "snooze", nullptr, nullptr, data, &size);
-  RegCloseKey(key);
+  const LONG result = RegQueryValueExA(key.get(), "snooze", nullptr, nullptr, data, &size);
   // A longer value fails with ERROR_MORE_DATA, and what the buffer then
   // holds is undefined: it reads as no snooze at all.
   if (result != ERROR_SUCCESS || size > sizeof(data)) return 0;

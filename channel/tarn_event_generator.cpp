@@ -12,7 +12,6 @@
 
 #include "framework/class_id.h"
 #include "platform/debug_output.h"
-#include "platform/text.h"
 #include "platform/thread.h"
 
 namespace quor {
@@ -152,34 +151,21 @@ void copyText(char (&to)[N], const char* from) {
 
 TarnEventGenerator::TarnEventGenerator(vela::IPropertyHolder* parameters, IInstanceManager* manager)
     : AbstractEventGenerator(parameters, manager),
+      stream_(ConfiguredStream::open(*parameters, "input", L".status",
+                                     ConfiguredStream::Direction::kReading, "TarnEventGenerator")),
       readAhead_(new (std::nothrow) std::uint8_t[kReadAheadSize]),
       backlog_(std::make_shared<Backlog>()) {
   if (!readAhead_) {
     platform::debugOutput("[TarnEventGenerator] no read-ahead buffer: records are read piecemeal\n");
   }
-  handle_ = platform::streamFromNumber(parameters->getInt("input", 0));
-  if (!platform::isUsableStream(handle_)) {
-    const wchar_t* pipe = parameters->getWString("pipe", nullptr);
-    if (pipe != nullptr && *pipe != L'\0') {
-      const std::wstring name = std::wstring(pipe) + L".status";
-      handle_ = platform::openStreamForReading(name);
-      openedHere_ = platform::isUsableStream(handle_);
-      if (!openedHere_) {
-        platform::debugOutput(
-            ("[TarnEventGenerator] cannot open " + platform::wideToUtf8(name) + "\n").c_str());
-      }
-    }
-  }
   // Without a usable handle the broker still starts the thread when the
   // generator is added; its loop then ends at once and stops the broker.
-  if (platform::isUsableStream(handle_)) requestStart();
+  if (platform::isUsableStream(stream_.get())) requestStart();
 }
 
 TarnEventGenerator::~TarnEventGenerator() {
-  // run() uses the members below; the thread must be gone before they are.
+  // run() uses the members; the thread must be gone before they are.
   stopAndJoin();
-  if (openedHere_) platform::closeStream(handle_);
-  delete[] payload_;
 }
 
 const vela::Guid* TarnEventGenerator::getClassId() const {
@@ -188,7 +174,7 @@ const vela::Guid* TarnEventGenerator::getClassId() const {
 
 std::uint64_t TarnEventGenerator::reserveBuffer(std::uint8_t*& buffer, std::uint64_t capacity,
                                                 std::uint64_t needed) {
-  const std::uint64_t usable = needed < tarn::kMaxKeptPayload ? needed : tarn::kMaxKeptPayload;
+  const std::uint64_t usable = payload_.keptSize(needed);
   if (capacity >= usable) return usable;
   delete[] buffer;
   buffer = new (std::nothrow) std::uint8_t[usable];
@@ -206,13 +192,13 @@ std::uint8_t* TarnEventGenerator::statusRead(std::uint8_t* destination, std::uin
       // What the read-ahead buffer could not hold goes straight to its
       // place, without a copy.
       if (!readAhead_ || count >= kReadAheadSize) {
-        if (!platform::readExactly(handle_, to, static_cast<std::size_t>(count))) {
+        if (!platform::readExactly(stream_.get(), to, static_cast<std::size_t>(count))) {
           throw std::domain_error(kReadFailed);
         }
         return destination;
       }
       std::size_t got = 0;
-      if (!platform::readSome(handle_, readAhead_.get(), kReadAheadSize, &got)) {
+      if (!platform::readSome(stream_.get(), readAhead_.get(), kReadAheadSize, &got)) {
         throw std::domain_error(kReadFailed);
       }
       aheadBegin_ = 0;
@@ -237,7 +223,7 @@ void TarnEventGenerator::statusSkip(std::uint64_t count) {
     if (stopRequested()) throw StopRequested();
     if (aheadBegin_ == aheadEnd_ && readAhead_) {
       std::size_t got = 0;
-      if (!platform::readSome(handle_, readAhead_.get(), kReadAheadSize, &got)) {
+      if (!platform::readSome(stream_.get(), readAhead_.get(), kReadAheadSize, &got)) {
         throw std::domain_error(kReadFailed);
       }
       aheadBegin_ = 0;
@@ -292,8 +278,7 @@ void TarnEventGenerator::postStatus(const std::uint8_t* header, EventBroker* bro
   if (message == nullptr) throw std::runtime_error("failed to create Message instance");
   vela::counted_ptr<vela::IMessage> owner(static_cast<vela::IMessage*>(message));
 
-  tarn::decodeStatusFields(decoded, payload_, static_cast<std::size_t>(keptSize_),
-                           &message->fields());
+  tarn::decodeStatusFields(decoded, payload_.data(), payload_.size(), &message->fields());
   for (const tarn::StatusField& field : message->fields()) {
     if (field.kind != tarn::StatusField::Kind::kOemBlock) continue;
     // Messages wait in the queue while the main thread is busy; their
@@ -323,7 +308,7 @@ std::uint32_t TarnEventGenerator::run() {
   char reason[200] = "";
   bool stopped = false;
   try {
-    if (handle_ == platform::kNoStream) throw std::domain_error(kNoInputSource);
+    if (stream_.get() == platform::kNoStream) throw std::domain_error(kNoInputSource);
     for (;;) {
       // A stream that never runs dry never blocks a read, so a stop request
       // is looked at between records and not only by cancelling a read.
@@ -333,14 +318,8 @@ std::uint32_t TarnEventGenerator::run() {
       if (!isValidHeader(header)) throw std::domain_error(kWrongMagic);
       tarn::RecordHeader decoded;
       tarn::decodeHeader(header, sizeof header, &decoded);
-      const std::uint64_t keep = reserveBuffer(payload_, payloadCapacity_, decoded.length);
-      if (payload_ == nullptr) {
-        payloadCapacity_ = 0;
-      } else if (payloadCapacity_ < keep) {
-        payloadCapacity_ = keep;
-      }
-      keptSize_ = keep;
-      cursor_ = tarn::PayloadCursor(statusRead(payload_, keep), static_cast<std::size_t>(keep));
+      const std::size_t keep = payload_.reserve(decoded.length);
+      cursor_ = tarn::PayloadCursor(statusRead(payload_.data(), keep), keep);
       statusSkip(decoded.length - keep);
       postStatus(header, manager_->getEventBroker());
     }

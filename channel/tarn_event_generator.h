@@ -36,6 +36,8 @@
 #include <memory>
 #include <string>
 
+#include "channel/configured_stream.h"
+#include "channel/payload_buffer.h"
 #include "channel/status_record.h"
 #include "framework/event_broker.h"
 #include "framework/instance_manager.h"
@@ -54,7 +56,9 @@ class TarnEventGenerator : public AbstractEventGenerator {
 
   // The usable size for `needed` payload bytes: the smaller of needed and
   // one mebibyte. Replaces the block when `capacity` is smaller; 0 (and a
-  // null buffer) when that allocation fails.
+  // null buffer) when that allocation fails. The read loop keeps its payload
+  // in a tarn::PayloadBuffer, which owns its block and its bound; this form
+  // is kept for callers that manage a raw block themselves.
   virtual std::uint64_t reserveBuffer(std::uint8_t*& buffer, std::uint64_t capacity,
                                       std::uint64_t needed);
   // Reads exactly count bytes into destination and returns it, taking the
@@ -95,19 +99,17 @@ class TarnEventGenerator : public AbstractEventGenerator {
   // The most one read of the stream asks for.
   static constexpr std::size_t kReadAheadSize = 64 * 1024;
 
-  platform::StreamHandle handle() const { return handle_; }
-  bool openedHere() const { return openedHere_; }
+  platform::StreamHandle handle() const { return stream_.get(); }
+  // True when the stream was opened here from "pipe" (and is closed here).
+  bool openedHere() const { return stream_.isOwned(); }
 
   // What this generator's living messages hold; shared with them, since a
   // message may outlive its generator. Defined in the .cpp.
   struct Backlog;
 
  private:
-  platform::StreamHandle handle_ = platform::kNoStream;
-  bool openedHere_ = false;
-  std::uint8_t* payload_ = nullptr;  // owned, reused from record to record
-  std::uint64_t payloadCapacity_ = 0;
-  std::uint64_t keptSize_ = 0;
+  ConfiguredStream stream_;
+  tarn::PayloadBuffer payload_;  // the current record's kept payload
   tarn::PayloadCursor cursor_{nullptr, 0};
   // Bytes read from the stream and not yet used: [aheadBegin_, aheadEnd_) of
   // readAhead_. Without the buffer (its allocation failed) every read asks

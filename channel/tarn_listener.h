@@ -12,6 +12,7 @@
 #ifndef CHANNEL_TARN_LISTENER_H_
 #define CHANNEL_TARN_LISTENER_H_
 
+#include "channel/configured_stream.h"
 #include "framework/event_broker.h"
 #include "framework/instance_manager.h"
 #include "platform/byte_stream.h"
@@ -31,13 +32,13 @@ class TarnListener : public AbstractListener {
   // ignored. Always answers false: the message is never consumed.
   bool receive(vela::IMessage* message) override;
 
-  platform::StreamHandle handle() const { return handle_; }
-  bool openedHere() const { return openedHere_; }
+  platform::StreamHandle handle() const { return stream_.get(); }
+  // True when the stream was opened here from "pipe" (and is closed here).
+  bool openedHere() const { return stream_.isOwned(); }
 
  private:
   IInstanceManager* manager_;  // not owned
-  platform::StreamHandle handle_ = platform::kInvalidStream;
-  bool openedHere_ = false;
+  ConfiguredStream stream_;
 };
 
 // Makes a TarnListener; null when it cannot be allocated.

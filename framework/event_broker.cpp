@@ -47,10 +47,9 @@ void eraseFirst(std::vector<T*>& list, T* item) {
 EventBroker::EventBroker(IInstanceManager* manager)
     : manager_(manager), snapshot_(std::make_shared<const ListenerList>()) {}
 
-void EventBroker::publishListeners() {
-  auto snapshot = std::make_shared<const ListenerList>(listeners_);
-  QueueLock guard(queueLock_);
-  snapshot_ = std::move(snapshot);
+void EventBroker::publishListeners(bool afterRemoval) {
+  snapshot_ = std::make_shared<const ListenerList>(listeners_);
+  if (afterRemoval) ++removals_;
 }
 
 EventBroker::~EventBroker() {
@@ -59,16 +58,16 @@ EventBroker::~EventBroker() {
   // wakes now may still post or stop, and finds the broker and its manager
   // alive.
   stopComponentThreads(joinTimeoutMs_);
+  // No delivery may reach a listener that is about to be deleted, not even
+  // one a component's destructor starts.
+  listeners_.clear();
+  publishListeners(true);
   std::vector<vela::IPropertyHolder*> components;
+  components.swap(components_);
   {
-    Lock guard(*this);
-    // No delivery may reach a listener that is about to be deleted, not
-    // even one a component's destructor starts.
-    listeners_.clear();
-    publishListeners();
-    components.swap(components_);
     // A component's destructor may call back into the broker (stop, post,
     // the thread's Destroyed) on this thread: the lock is recursive.
+    Lock guard(*this);
     for (vela::IPropertyHolder* component : components) {
       if (std::find(abandoned_.begin(), abandoned_.end(), component) != abandoned_.end()) {
         continue;
@@ -91,18 +90,18 @@ EventBroker::~EventBroker() {
 
 bool EventBroker::stopComponentThreads(std::uint32_t timeoutMs) {
   std::vector<std::pair<vela::IPropertyHolder*, vela::AbstractThread*>> threads;
+  for (vela::IPropertyHolder* component : components_) {
+    // A thread given up once is not waited for again: the loop, the
+    // manager's destructor and this broker's destructor each come here.
+    if (std::find(abandoned_.begin(), abandoned_.end(), component) != abandoned_.end()) {
+      continue;
+    }
+    if (auto* thread = dynamic_cast<vela::AbstractThread*>(threadOf(component))) {
+      threads.emplace_back(component, thread);
+    }
+  }
   {
     Lock guard(*this);
-    for (vela::IPropertyHolder* component : components_) {
-      // A thread given up once is not waited for again: the loop, the
-      // manager's destructor and this broker's destructor each come here.
-      if (std::find(abandoned_.begin(), abandoned_.end(), component) != abandoned_.end()) {
-        continue;
-      }
-      if (auto* thread = dynamic_cast<vela::AbstractThread*>(threadOf(component))) {
-        threads.emplace_back(component, thread);
-      }
-    }
     // A pending thread of no component (asked for a start, never added) is
     // forgotten here, and must not report to this broker afterwards.
     for (vela::IThread* thread : pending_) {
@@ -126,7 +125,6 @@ bool EventBroker::stopComponentThreads(std::uint32_t timeoutMs) {
     allEnded = false;
     // Its last message must not reach a broker that is about to go.
     entry.second->removeListener(this);
-    Lock guard(*this);
     if (std::find(abandoned_.begin(), abandoned_.end(), entry.first) == abandoned_.end()) {
       abandoned_.push_back(entry.first);
       platform::debugOutput(
@@ -171,20 +169,17 @@ bool EventBroker::receive(vela::IMessage* message) {
 }
 
 void EventBroker::dispatch(vela::IMessage* message) {
-  std::shared_ptr<const ListenerList> listeners;
-  std::uint64_t removals;
-  {
-    QueueLock guard(queueLock_);
-    listeners = snapshot_;
-    removals = removals_.load(std::memory_order_relaxed);
-  }
+  // Held for the whole delivery: a listener that adds or removes replaces
+  // snapshot_, never the list walked here.
+  const std::shared_ptr<const ListenerList> listeners = snapshot_;
+  const std::uint64_t removals = removals_;
   const bool exclusive = message->isExclusive();
   for (vela::IListener* listener : *listeners) {
     // A listener removed while this delivery runs (perhaps deleted by the
     // one before it) is not called any more.
-    if (removals_.load(std::memory_order_acquire) != removals) {
-      Lock guard(*this);
-      if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) continue;
+    if (removals_ != removals &&
+        std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) {
+      continue;
     }
     if (listener->receive(message) && exclusive) break;
   }
@@ -341,15 +336,15 @@ bool EventBroker::add(vela::IPropertyHolder* component) {
   vela::IThread* thread = threadOf(component);
   vela::IListener* listener = listenerOf(component);
   if (thread == nullptr && listener == nullptr) return false;
-  {
+  if (thread != nullptr) {
     Lock guard(*this);
-    if (thread != nullptr) pending_.push_back(thread);
-    if (listener != nullptr) {
-      listeners_.push_back(listener);
-      publishListeners();
-    }
-    components_.push_back(component);
+    pending_.push_back(thread);
   }
+  if (listener != nullptr) {
+    listeners_.push_back(listener);
+    publishListeners(false);
+  }
+  components_.push_back(component);
   component->setPointer(L"eventBroker", static_cast<void*>(this));
   // The thread starts in the next quiet pass: a waiting loop must get to it.
   if (thread != nullptr) wake_.set();
@@ -360,28 +355,21 @@ bool EventBroker::remove(vela::IPropertyHolder* component, bool deleteIt) {
   if (component == nullptr) return true;
   vela::IThread* thread = threadOf(component);
   vela::IListener* listener = listenerOf(component);
-  bool found = false;
-  {
+  if (thread != nullptr) {
     Lock guard(*this);
-    if (thread != nullptr) {
-      eraseFirst(running_, thread);
-      // A thread the broker no longer knows must not be started later.
-      pending_.erase(std::remove(pending_.begin(), pending_.end(), thread), pending_.end());
-    }
-    if (listener != nullptr) {
-      eraseFirst(listeners_, listener);
-      // The count changes with the snapshot, so a delivery in progress that
-      // took the old snapshot notices the removal.
-      auto snapshot = std::make_shared<const ListenerList>(listeners_);
-      QueueLock queueGuard(queueLock_);
-      snapshot_ = std::move(snapshot);
-      removals_.fetch_add(1, std::memory_order_release);
-    }
-    auto at = std::find(components_.begin(), components_.end(), component);
-    if (at != components_.end()) {
-      components_.erase(at);
-      found = true;
-    }
+    eraseFirst(running_, thread);
+    // A thread the broker no longer knows must not be started later.
+    pending_.erase(std::remove(pending_.begin(), pending_.end(), thread), pending_.end());
+  }
+  if (listener != nullptr) {
+    eraseFirst(listeners_, listener);
+    publishListeners(true);
+  }
+  bool found = false;
+  auto at = std::find(components_.begin(), components_.end(), component);
+  if (at != components_.end()) {
+    components_.erase(at);
+    found = true;
   }
   // A component the caller keeps no longer reports to this broker, which
   // may be gone before it.
@@ -390,7 +378,6 @@ bool EventBroker::remove(vela::IPropertyHolder* component, bool deleteIt) {
     auto* own = dynamic_cast<vela::AbstractThread*>(thread);
     if (own != nullptr && !own->stopAndJoin(joinTimeoutMs_)) {
       own->removeListener(this);
-      Lock guard(*this);
       abandoned_.push_back(component);
       platform::debugOutput(
           "[quor::EventBroker::remove] the component's thread did not end; it is left alive\n");
@@ -417,7 +404,7 @@ AbstractEventGenerator::AbstractEventGenerator(vela::IPropertyHolder* parameters
 }
 
 AbstractEventGenerator::~AbstractEventGenerator() {
-  if (handle_ != nullptr && !isFinished()) stopAndJoin();
+  if (handle_ && !isFinished()) stopAndJoin();
   // The constructor of a generator asks its broker for a start: one that is
   // deleted before the broker started it (never added, say) would otherwise
   // be started, freed, in the next quiet pass.

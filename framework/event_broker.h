@@ -1,20 +1,28 @@
 // The event broker: carries messages from producers to listeners, starts
 // component threads, and runs the main loop.
 //
-// Threads: post, postExclusive, stop and the thread control receive may be
-// called from any thread. run, dispatch, add, remove and the destructor run on
-// the thread that runs the loop (the main thread).
-// Locks: the broker's Mutex (a Win32 mutex) guards the component, listener and
-// thread lists and the setting of the stop flag; it is held only for list
-// work and while pending threads are started. The message queue and the
-// published copy of the listener list sit behind a second, inner lock (a
-// critical section) that is held for a push, a pop or a pointer copy only:
-// posting and delivering a message never wait on the Win32 mutex, which is a
-// kernel round trip per wait (and far slower than that under Wine).
-// Listeners are never called with either lock held, so a listener may post,
-// add, remove or stop from inside receive. Lock order: the broker's mutex,
-// then a thread's lock, then a property holder's; the queue lock is
-// innermost and nothing is taken while it is held.
+// Threads: post, postExclusive, stop, wakeSignal and the thread control
+// receive may be called from any thread: generator threads post, and threads
+// report their control messages on whichever thread sends them. Everything
+// else (run, dispatch, add, remove, stopComponentThreads, the destructor,
+// and so every listener's receive) runs on the loop's thread: the thread
+// that runs run(), the main thread, which also makes the components and adds
+// them before the loop starts.
+// Locks: the listener and component lists are the loop thread's and take no
+// lock. The broker's Mutex (a Win32 mutex) guards what other threads change
+// through receive, the pending and running threads, and is taken to set the
+// stop flag; it is held for that list work and while pending threads are
+// started. The message queue sits behind a second, inner lock (a critical
+// section) held for a push or a pop only, so posting and delivering never
+// wait on the Win32 mutex, which is a kernel round trip per wait (and far
+// slower than that under Wine).
+// Listeners are never called with either lock held. Since add and remove run
+// on the loop's thread, a change of the listeners during a delivery can only
+// come from a listener of that delivery: it walks the list as it was when it
+// began, skips a listener removed since (perhaps deleted by the one before
+// it), and a listener added during it hears the next message. Lock order:
+// the broker's mutex, then a thread's lock, then a property holder's; the
+// queue lock is innermost and nothing is taken while it is held.
 // Waking: a quiet pass of the loop waits, through the manager's pump step,
 // on the broker's wake signal (and on Windows on the thread's window
 // messages too) until the minute stamp may next change. post sets the signal
@@ -69,10 +77,10 @@ class EventBroker : public vela::IListener, public vela::Mutex {
   // would pull the object from under its running thread.
   ~EventBroker() override;
 
-  // Delivers the message now, on the calling thread, to a copy of the
-  // listener list in registration order; an exclusive message stops at the
+  // Delivers the message now to the listeners as they were when the
+  // delivery began, in registration order; an exclusive message stops at the
   // first listener that answers true. A listener removed during the delivery
-  // (by an earlier listener) is skipped.
+  // (by an earlier listener) is skipped. On the loop's thread.
   virtual void dispatch(vela::IMessage* message);
   virtual IInstanceManager* getInstanceManager();
   // True.
@@ -148,30 +156,35 @@ class EventBroker : public vela::IListener, public vela::Mutex {
   // The pause of a quiet pass: one step of the manager's pump, which waits
   // when no window message waits, or, without a manager, the wait alone.
   void waitWhileIdle();
-  // Publishes a copy of listeners_ for deliveries; called with the mutex held.
-  void publishListeners();
+  // Replaces the list deliveries walk with a copy of listeners_; counts a
+  // removal, so that a delivery in progress looks the listeners up again.
+  void publishListeners(bool afterRemoval);
   void dispatchHeartbeat(std::int32_t idleCount);
 
   IInstanceManager* manager_;                       // not owned
-  std::vector<vela::IThread*> running_;             // not owned
-  std::vector<vela::IListener*> listeners_;         // not owned, registration order
-  std::vector<vela::IPropertyHolder*> components_;  // owned
-  platform::CriticalSection queueLock_;
-  // Guarded by queueLock_: the queue, and the listener list as deliveries see
-  // it (replaced, never changed, when listeners_ changes).
-  std::deque<vela::counted_ptr<vela::IMessage>> queue_;
+  // The loop thread's, without a lock: the listeners (not owned, in
+  // registration order), the list deliveries walk (replaced, never changed,
+  // when the listeners change, so a delivery keeps the one it began with),
+  // the number of removals so far, and the components (owned).
+  std::vector<vela::IListener*> listeners_;
   std::shared_ptr<const ListenerList> snapshot_;
-  std::vector<vela::IThread*> pending_;  // not owned
+  std::uint64_t removals_ = 0;
+  std::vector<vela::IPropertyHolder*> components_;
+  // Guarded by the mutex: the threads to start in the next quiet pass and
+  // those started (not owned; receive changes both from any thread).
+  std::vector<vela::IThread*> running_;
+  std::vector<vela::IThread*> pending_;
+  platform::CriticalSection queueLock_;
+  std::deque<vela::counted_ptr<vela::IMessage>> queue_;  // guarded by queueLock_
   std::atomic<bool> stopped_{false};
-  // Counts listener removals, so that a delivery in progress notices them.
-  std::atomic<std::uint64_t> removals_{0};
-  // Components left alive because their thread would not end. Such a thread
-  // is joined once and then given up: the component is never deleted, and
-  // the broker takes itself off the thread's listeners, but nothing stops
-  // the thread from still reaching the manager, the broker or the database
-  // through its component after they have been deleted. That remains unsafe
-  // and is only traced; it can happen only with a thread whose run() ignores
-  // stop requests, at the end of the process.
+  // The loop thread's: components left alive because their thread would
+  // not end. Such a thread is joined once and then given up: the component
+  // is never deleted, and the broker takes itself off the thread's
+  // listeners, but nothing stops the thread from still reaching the
+  // manager, the broker or the database through its component after they
+  // have been deleted. That remains unsafe and is only traced; it can happen
+  // only with a thread whose run() ignores stop requests, at the end of the
+  // process.
   std::vector<vela::IPropertyHolder*> abandoned_;
   LocalClock clock_;  // used on the loop's thread only
   platform::WakeSignal wake_;

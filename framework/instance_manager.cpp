@@ -218,10 +218,19 @@ bool AbstractInstanceManager::moduleDataHook(std::uintptr_t, std::uintptr_t, Mod
 InstanceManager::InstanceManager(const ComponentMakers& makers) : database_(this), broker_(this) {
   AbstractInstanceManager::database_ = &database_;
   AbstractInstanceManager::broker_ = &broker_;
-  registerClass("TimerEventGenerator", kTimerEventGeneratorClassId, makers.timerEventGenerator);
-  registerClass("DebugListener", kDebugListenerClassId, &makeDebugListener);
-  registerClass("TarnEventGenerator", kTarnEventGeneratorClassId, makers.tarnEventGenerator);
-  registerClass("TarnListener", kTarnListenerClassId, makers.tarnListener);
+  const auto makerOf = [&makers](const ClassId& classId, Maker fallback) {
+    for (const ComponentMaker& given : makers) {
+      if (given.classId == classId) return given.maker;
+    }
+    return fallback;
+  };
+  registerClass("TimerEventGenerator", kTimerEventGeneratorClassId,
+                makerOf(kTimerEventGeneratorClassId, nullptr));
+  registerClass("DebugListener", kDebugListenerClassId,
+                makerOf(kDebugListenerClassId, &makeDebugListener));
+  registerClass("TarnEventGenerator", kTarnEventGeneratorClassId,
+                makerOf(kTarnEventGeneratorClassId, nullptr));
+  registerClass("TarnListener", kTarnListenerClassId, makerOf(kTarnListenerClassId, nullptr));
 }
 
 InstanceManager::~InstanceManager() {

@@ -130,21 +130,21 @@ class AbstractInstanceManager : public IInstanceManager {
   bool started_ = false;
 };
 
-// The makers of the component classes that live outside the framework (the
-// channel components). The framework cannot name them without depending on
-// the components built on it; NewInstanceManager (channel/channel_makers.h)
-// hands them over.
-struct ComponentMakers {
-  Maker timerEventGenerator = nullptr;
-  Maker tarnEventGenerator = nullptr;
-  Maker tarnListener = nullptr;
+// The maker of a registered component class, by its class id. The framework
+// registers the classes by name and id, but their components are built on
+// it, so their makers come from the program's wiring (app/wiring.h).
+struct ComponentMaker {
+  ClassId classId;
+  Maker maker = nullptr;
 };
+using ComponentMakers = std::vector<ComponentMaker>;
 
 class InstanceManager : public AbstractInstanceManager {
  public:
   // Registers the four component classes, in this order: TimerEventGenerator,
-  // DebugListener (with the framework's own maker), TarnEventGenerator and
-  // TarnListener. A class whose maker is not given is registered without
+  // DebugListener, TarnEventGenerator and TarnListener, each with the maker
+  // of its class id in `makers` (the debug listener by default with the
+  // framework's own). A class whose maker is not given is registered without
   // one, and createComponent answers false for it.
   explicit InstanceManager(const ComponentMakers& makers = {});
   // Stops the broker and joins the component threads before anything is

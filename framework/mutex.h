@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/mutex.h"
+#include "platform/scoped_handle.h"
 
 namespace vela {
 
@@ -16,19 +17,18 @@ namespace vela {
 class Mutex {
  public:
   Mutex() : mutex_(platform::createMutex()) {}
-  ~Mutex() { platform::closeMutex(mutex_); }
   Mutex(const Mutex&) = delete;
   Mutex& operator=(const Mutex&) = delete;
 
   void lock() {
-    if (mutex_ != nullptr) platform::waitForMutex(mutex_, timeout_);
+    if (mutex_) platform::waitForMutex(mutex_.get(), timeout_);
   }
   void unlock() {
-    if (mutex_ != nullptr) platform::releaseMutex(mutex_);
+    if (mutex_) platform::releaseMutex(mutex_.get());
   }
 
  protected:
-  platform::MutexHandle mutex_;
+  platform::ScopedMutex mutex_;  // closed with the lock
   std::uint32_t timeout_ = 0xFFFFFFFFu;
 };
 

@@ -29,18 +29,16 @@ AbstractThread::AbstractThread(IListener* listener) {
 AbstractThread::~AbstractThread() {
   // Last resort only: the derived parts are gone already, so an owner must
   // have stopped the thread before deleting it (see the header).
-  if (handle_ != nullptr && !isFinished()) stopAndJoin();
-  platform::closeThreadHandle(handle_);
-  handle_ = nullptr;
+  if (handle_ && !isFinished()) stopAndJoin();
 }
 
 void AbstractThread::start() {
   sendControl(Starting);
   std::lock_guard<Mutex> guard(*this);
-  if (handle_ == nullptr) {
+  if (!handle_) {
     std::uint32_t id = 0;
-    handle_ = platform::createThread(&AbstractThread::threadEntry, this, &id);
-    threadId_ = handle_ != nullptr ? id : 0;
+    handle_.reset(platform::createThread(&AbstractThread::threadEntry, this, &id));
+    threadId_ = handle_ ? id : 0;
   }
 }
 
@@ -69,7 +67,7 @@ bool AbstractThread::isFinished() {
   platform::ThreadHandle handle;
   {
     std::lock_guard<Mutex> guard(*this);
-    handle = handle_;
+    handle = handle_.get();
   }
   std::uint32_t code = kStillActive;
   if (handle == nullptr || !platform::getExitCodeThread(handle, &code)) return false;
@@ -80,7 +78,7 @@ std::uint32_t AbstractThread::wait(std::uint32_t milliseconds) {
   platform::ThreadHandle handle;
   {
     std::lock_guard<Mutex> guard(*this);
-    handle = handle_;
+    handle = handle_.get();
   }
   return platform::waitForThread(handle, milliseconds);
 }
@@ -144,7 +142,7 @@ bool AbstractThread::stopAndJoin(std::uint32_t timeoutMs) {
   std::uint32_t id;
   {
     std::lock_guard<Mutex> guard(*this);
-    handle = handle_;
+    handle = handle_.get();
     id = threadId_;
   }
   requestStop();

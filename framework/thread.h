@@ -46,6 +46,7 @@
 #include "framework/message.h"
 #include "framework/mutex.h"
 #include "framework/properties/guid.h"
+#include "platform/scoped_handle.h"
 #include "platform/thread.h"
 
 namespace vela {
@@ -84,8 +85,9 @@ class IThread {
   virtual bool reserved5() = 0;
   virtual bool reserved6() = 0;
   virtual bool reserved7() = 0;
-  // Address of the thread handle (null until started).
-  virtual platform::ThreadHandle* getHandleAddress() = 0;
+  // Address of the thread handle (which reads null until started). The
+  // handle stays the thread object's: read it there, never store through it.
+  virtual const platform::ThreadHandle* getHandleAddress() = 0;
   // A null listener is ignored; duplicates are allowed.
   virtual void addListener(IListener* listener) = 0;
   // Removes the first occurrence; a null or unknown listener changes nothing.
@@ -116,7 +118,7 @@ class AbstractThread : public IThread, public Mutex {
   bool reserved5() override { return true; }
   bool reserved6() override { return true; }
   bool reserved7() override { return true; }
-  platform::ThreadHandle* getHandleAddress() override { return &handle_; }
+  const platform::ThreadHandle* getHandleAddress() override { return handle_.address(); }
   void addListener(IListener* listener) override;
   void removeListener(IListener* listener) override;
   std::uint32_t getThreadId() override;
@@ -159,7 +161,7 @@ class AbstractThread : public IThread, public Mutex {
   void sendControl(std::int32_t code);
 
   std::uint32_t threadId_ = 0;
-  platform::ThreadHandle handle_ = nullptr;
+  platform::ScopedThread handle_;  // set once, by the first start that creates the thread
   std::vector<IListener*> listeners_;
 
  private:

@@ -51,6 +51,9 @@ class GenericScopedHandle {
   explicit operator bool() const { return isValid(); }
 
   Handle get() const { return handle_; }
+  // Where the handle is held, for an interface that hands out the address of
+  // its handle: the holder reads it there, and never stores through it.
+  const Handle* address() const { return &handle_; }
 
   // Closes the handle held and takes `handle` over (invalid: none).
   void reset(Handle handle = Traits::nullHandle()) {

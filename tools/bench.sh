@@ -83,6 +83,19 @@ run wine-growth wine $win/tools/bench/monitor_bench.exe growth "${BENCH_GROWTH_A
 # runs them alone).
 run wine-reliability wine $win/e2e/tests/e2e_bench.exe all
 
+# ---- the IPP status bridge (bridge/bench/bridge_bench.cpp) ----------------
+# The bridge at a 1 s poll against the fake printer of printer_peer.py: a
+# change on the printer until the screen shows it, and the bridge's CPU
+# between changes.
+if cmake --build --preset windows -j2 --target bridge_bench >"$results/build-bridge.log" 2>&1; then
+  run wine-bridge python3 bridge/tests/printer_peer.py -- wine $win/bridge/bridge_bench.exe 20 20
+else
+  cat "$results/build-bridge.log"
+  echo "=== [bench] bridge_bench build FAILED"
+  status=1
+fi
+# ---- end of the IPP status bridge's part -----------------------------------
+
 wine_version=$(wine --version 2>/dev/null)
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 end_wine_session
@@ -159,6 +172,13 @@ rows = [
     ("throughput / raw reads (2 per record), Wine", "wine.throughput_ratio_to_raw", "x", "-", None, None, None),
     ("broker alone, native (1 producer)", "native.broker_messages_per_s", "messages/s", "-", None, None, None),
 ]
+# ---- the IPP status bridge's rows ----
+rows += [
+    ("printer change -> screen p50, 1 s poll, Wine", "wine.bridge_change_p50_ms", "ms", "-", None, None, None),
+    ("printer change -> screen p95, 1 s poll, Wine", "wine.bridge_change_p95_ms", "ms", "<= 1000 + 100 ms", 1100, "<=", 1100),
+    ("bridge between changes: CPU of one core, Wine", "wine.bridge_idle_cpu_percent", "%", "<= 0.5 %", 0.5, "<=", 0.5),
+]
+# ---- end of the IPP status bridge's rows ----
 for measure, total, clean in (("job cut at every byte offset: clean exits, Wine", "wine.cuts", "wine.cut_clean_exits"),
                               ("end of job amid a flood: clean exits, Wine", "wine.teardowns", "wine.teardown_clean_exits")):
     if total in figures and clean in figures:

@@ -4,7 +4,8 @@
 
 MONITOR_PACKAGES=(cmake make g++ googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 fonts-wine xvfb locales fonts-wqy-microhei python3 imagemagick)
+  wine wine64 fonts-wine xvfb locales fonts-wqy-microhei python3 imagemagick
+  cups-ipp-utils dbus curl)
 MONITOR_LOCALES=(en_US de_DE fr_FR es_ES it_IT zh_CN)
 
 ensure_packages() {

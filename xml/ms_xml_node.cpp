@@ -7,6 +7,8 @@
 #include <memory>
 #include <utility>
 
+#include "platform/win32/scoped_win_handle.h"
+
 namespace ostra {
 namespace {
 
@@ -126,9 +128,9 @@ std::string* storeText(BSTR text, std::string* out) {
 // zero byte) are scanned by character; everything else by byte. A file that
 // cannot be read is left to the DOM, whose load then fails.
 bool declaresEntities(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const platform::ScopedWinHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   static const char kDoctype[] = "<!DOCTYPE";
   static const char kEntity[] = "<!ENTITY";
   enum class Encoding { kUnknown, kBytes, kUtf16Le, kUtf16Be } encoding = Encoding::kUnknown;
@@ -137,7 +139,7 @@ bool declaresEntities(const char* path) {
   int pending = -1;  // the first byte of a UTF-16 unit split between reads
   unsigned char buffer[65536];
   DWORD got = 0;
-  while (!declares && ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+  while (!declares && ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
     DWORD at = 0;
     if (encoding == Encoding::kUnknown) {
       encoding = Encoding::kBytes;
@@ -174,7 +176,6 @@ bool declaresEntities(const char* path) {
       }
     }
   }
-  CloseHandle(file);
   return declares;
 }
 

@@ -16,7 +16,7 @@
 #include "app/resources/resource_ids.h"
 #include "app/tests/snooze_key.h"
 
-#include "channel/channel_makers.h"
+#include "app/wiring.h"
 #include "channel/status_record.h"
 #include "dialog/qmx_meadow_status_dialog.h"
 #include "framework/message.h"

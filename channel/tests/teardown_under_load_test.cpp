@@ -13,11 +13,11 @@
 #include <string>
 #include <thread>
 
-#include "channel/channel_makers.h"
+#include "app/wiring.h"
 #include "channel/status_record.h"
 #include "channel/tests/channel_test_support.h"
-#include "framework/tests/test_support.h"
 #include "framework/class_id.h"
+#include "framework/tests/test_support.h"
 #include "platform/debug_output.h"
 #include "platform/tests/test_pipes.h"
 
@@ -37,7 +37,7 @@ constexpr int kRounds = 1000;
 // wait for window messages.
 class FastManager : public quor::InstanceManager {
  public:
-  FastManager() : InstanceManager(quor::channelMakers()) {}
+  FastManager() : InstanceManager(quor::programComponentMakers()) {}
   void pumpMessage() override { platform::sleepMilliseconds(1); }
 };
 

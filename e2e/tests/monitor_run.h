@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/resources/resource_ids.h"
 #include "tools/window_probe.h"
 
 namespace e2e {
@@ -24,6 +25,9 @@ namespace e2e {
 // gives up on it.
 inline constexpr std::uint32_t kShowMs = 20000;
 inline constexpr std::uint32_t kExitMs = 20000;
+// The message control of every status dialog, for the tests that know it by
+// this name.
+inline constexpr int kMessageControl = IDC_MESSAGE;
 
 // Path of a file built beside the test program's build tree, from its path
 // relative to the top of the build tree ("app/qmxMeadowMonitor.exe").

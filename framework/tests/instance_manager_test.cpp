@@ -168,13 +168,15 @@ TEST_F(CreationTest, FourClassesAreRegisteredUnderTheirIds) {
 }
 
 TEST(ComponentMakersTest, MakersGivenToTheManagerAreRegisteredAndMissingOnesCreateNothing) {
-  quor::ComponentMakers makers;
-  makers.timerEventGenerator = &quor::makeDebugListener;
-  quor::InstanceManager manager(makers);
+  quor::InstanceManager manager({{quor::kTimerEventGeneratorClassId, &quor::makeDebugListener}});
   EXPECT_TRUE(manager.createComponent("TimerEventGenerator", "interval=10"));
-  EXPECT_TRUE(manager.createComponent("DebugListener", ""));
+  EXPECT_TRUE(manager.createComponent("DebugListener", "")) << "the framework's own maker";
   EXPECT_FALSE(manager.createComponent("TarnEventGenerator", ""));
   EXPECT_FALSE(manager.createComponent("TarnListener", ""));
+  // Makers are found by class id: one given for the debug listener's
+  // replaces the framework's own.
+  quor::InstanceManager without({{quor::kDebugListenerClassId, nullptr}});
+  EXPECT_FALSE(without.createComponent("DebugListener", ""));
 }
 
 // --- modules -------------------------------------------------------------

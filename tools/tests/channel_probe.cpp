@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "channel/channel_makers.h"
+#include "app/wiring.h"
 #include "framework/class_id.h"
 #include "framework/event_broker.h"
 #include "framework/instance_manager.h"

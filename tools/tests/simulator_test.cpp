@@ -176,6 +176,35 @@ TEST(SimulatorTest, AScriptMistakeStartsNothing) {
   EXPECT_EQ(run.log, "");
 }
 
+TEST(SimulatorTest, ANameTakenByAnotherPipeFailsClearlyAndStartsNothing) {
+  // Another process made one of the names first (a squatter that would read
+  // the monitor's requests, or a second port monitor). Sharing the name would
+  // let the monitor connect to it; the simulator must refuse to serve at all.
+  const struct {
+    const char* name;
+    const wchar_t* suffix;
+    DWORD access;
+  } cases[] = {{"taken-status", L".status", PIPE_ACCESS_OUTBOUND},
+               {"taken-requests", L".requests", PIPE_ACCESS_INBOUND}};
+  for (const auto& taken : cases) {
+    SCOPED_TRACE(taken.name);
+    const std::wstring pipe = L"\\\\.\\pipe\\sim-test-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + platform::utf8ToWide(taken.name) + taken.suffix;
+    HANDLE squatter = CreateNamedPipeW(pipe.c_str(), taken.access, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+    ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << GetLastError();
+    const SimulatorRun run = simulate(kJob, L"", taken.name);
+    CloseHandle(squatter);
+    EXPECT_EQ(run.exitCode, 3u) << run.log;
+    EXPECT_NE(run.log.find("cannot create " + platform::wideToUtf8(pipe) +
+                           ": the name is taken by another pipe"),
+              std::string::npos)
+        << run.log;
+    // Nothing was started: the monitor would have opened the squatter's pipe.
+    EXPECT_EQ(run.log.find("start "), std::string::npos) << run.log;
+  }
+}
+
 std::string exampleJob(const char* leaf) {
   std::stringstream text;
   text << std::ifstream(

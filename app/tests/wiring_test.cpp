@@ -1,4 +1,4 @@
-#include "channel/channel_makers.h"
+#include "app/wiring.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ namespace {
 
 // NewInstanceManager itself registers every component class with its maker:
 // no caller can build a program whose components cannot be created.
-TEST(ChannelMakersTest, NewInstanceManagerCreatesEachComponentByNameAndByClassId) {
+TEST(WiringTest, NewInstanceManagerCreatesEachComponentByNameAndByClassId) {
   std::unique_ptr<quor::IInstanceManager> owner(NewInstanceManager("version=1.0.0.0", 0, nullptr));
   ASSERT_NE(owner, nullptr);
   quor::IInstanceManager& manager = *owner;
@@ -49,7 +49,7 @@ TEST(ChannelMakersTest, NewInstanceManagerCreatesEachComponentByNameAndByClassId
 
 // The program's start: a reader without a stream ends the loop at once, and
 // run returns, instead of a loop that nothing will ever stop.
-TEST(ChannelMakersTest, AProgramStartedWithoutAStreamEnds) {
+TEST(WiringTest, AProgramStartedWithoutAStreamEnds) {
   std::unique_ptr<quor::IInstanceManager> manager(
       NewInstanceManager("version=1.0.0.0", 0, nullptr));
   ASSERT_NE(manager, nullptr);
