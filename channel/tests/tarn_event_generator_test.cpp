@@ -215,7 +215,7 @@ TEST(TarnEventGeneratorTest, AFloodOfRecordsPausesTheReaderWhenItsBacklogHoldsIt
       << "the reader never paused; " << setup.manager->broker.queuedCount() << " queued";
   const std::size_t queued = setup.manager->broker.queuedCount();
   EXPECT_TRUE(backlog.full());
-  EXPECT_GT(queued, 10000u);
+  EXPECT_GT(queued, 10000u) << backlog.bytes() << " bytes in " << backlog.messages() << " messages";
   EXPECT_LT(queued, total);
   EXPECT_EQ(backlog.messages(), queued);
   EXPECT_LE(allocated, backlog.bytes()) << "the charges are below what " << queued
