@@ -1,5 +1,6 @@
 #include "channel/status_backlog.h"
 
+#include <chrono>
 #include <utility>
 
 #include "platform/debug_output.h"
@@ -63,13 +64,39 @@ void StatusBacklog::release(std::uint64_t bytes, std::uint64_t oemBytes) {
   messages_.fetch_sub(1);
   const std::uint64_t total = bytes + oemBytes;
   const std::uint64_t before = bytes_.fetch_sub(total);
-  // Only the release that crosses the resume mark wakes the reader; the
-  // signal keeps a setting that comes before the reader waits.
-  if (before > limits_.resumeBytes && before - total <= limits_.resumeBytes) room_.set();
+  // Only a release that crosses a resume mark wakes the reader; the signal
+  // keeps a setting that comes before the reader waits.
+  const std::uint64_t after = before - total;
+  if ((before > limits_.resumeBytes && after <= limits_.resumeBytes) ||
+      (before > limits_.steadyResumeBytes && after <= limits_.steadyResumeBytes)) {
+    room_.set();
+  }
 }
 
 bool StatusBacklog::waitForRoom(const std::function<bool()>& stopRequested) {
-  if (!full()) return true;
+  if (bytes_.load() <= limits_.steadyResumeBytes) mainThreadHeld_ = false;
+  if (!full()) {
+    if (mainThreadHeld_ || bytes_.load() < limits_.steadyBytes) return true;
+    // A setting left from an earlier crossing must not end this wait early.
+    room_.wait(0);
+    const std::chrono::steady_clock::time_point end =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(limits_.steadyWaitMs);
+    while (bytes_.load() > limits_.steadyResumeBytes) {
+      if (stopRequested()) return false;
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= end) {
+        // Nothing is delivered: the main thread is held in a loop of its
+        // own. Reading goes on, up to the bound.
+        mainThreadHeld_ = true;
+        platform::debugOutput("[TarnEventGenerator] no message delivered meanwhile: reading "
+                              "goes on up to the backlog's bound\n");
+        return true;
+      }
+      room_.wait(static_cast<std::uint32_t>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count() + 1));
+    }
+    return !stopRequested();
+  }
   platform::debugOutput("[TarnEventGenerator] the messages waiting for delivery hold their "
                         "most bytes: reading pauses\n");
   while (bytes_.load() > limits_.resumeBytes) {

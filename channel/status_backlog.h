@@ -12,6 +12,14 @@
 // (kOemBytes): a block beyond it is dropped, and its record is delivered
 // without it.
 //
+// A reader that merely runs ahead of a main thread that is delivering is
+// held much earlier: at kSteadyBytes it waits (at most kSteadyWaitMs) for
+// delivery to bring the backlog down to kSteadyResumeBytes. A queue that
+// small stays in the processor's caches, which a flood of records through a
+// working main thread needs (with queues of 16 MiB it moved a third as many
+// records a second). When that wait runs out, the main thread is held, and
+// the reader reads on, up to kPauseBytes, until delivery has caught up.
+//
 //   auto backlog = std::make_shared<StatusBacklog>();
 //   backlog->waitForRoom([&] { return stopRequested(); });  // reader thread
 //   StatusBacklog::Charge charge = StatusBacklog::charge(backlog, bytes);
@@ -37,11 +45,19 @@ class StatusBacklog {
   static constexpr std::uint64_t kPauseBytes = 16 * 1024 * 1024;
   static constexpr std::uint64_t kResumeBytes = 8 * 1024 * 1024;
   static constexpr std::uint64_t kOemBytes = 4 * 1024 * 1024;
+  static constexpr std::uint64_t kSteadyBytes = 1024 * 1024;
+  static constexpr std::uint64_t kSteadyResumeBytes = 512 * 1024;
+  static constexpr std::uint32_t kSteadyWaitMs = 20;
 
   struct Limits {
     std::uint64_t pauseBytes = kPauseBytes;    // reading pauses at this many
     std::uint64_t resumeBytes = kResumeBytes;  // and resumes at this many
     std::uint64_t oemBytes = kOemBytes;        // the most the OEM blocks hold
+    // While the main thread delivers: where the reader waits for it, how
+    // far, and for how long at most.
+    std::uint64_t steadyBytes = kSteadyBytes;
+    std::uint64_t steadyResumeBytes = kSteadyResumeBytes;
+    std::uint32_t steadyWaitMs = kSteadyWaitMs;
   };
 
   // What one message holds; returns it to the backlog when destroyed.
@@ -81,9 +97,12 @@ class StatusBacklog {
 
   // Whether reading should pause: the charges hold pauseBytes or more.
   bool full() const { return bytes_.load() >= limits_.pauseBytes; }
-  // When full(), blocks until the charges have come down to resumeBytes;
-  // answers at once otherwise. False when `stopRequested` answered true
-  // (it is asked before each wait and after every wake()).
+  // Called by the reader before each message. When full(), blocks until the
+  // charges have come down to resumeBytes. At steadyBytes or more, unless an
+  // earlier wait there ran out with no delivery since, waits at most
+  // steadyWaitMs for them to come down to steadyResumeBytes. Answers at once
+  // otherwise. False when `stopRequested` answered true (it is asked before
+  // each wait and after every wake()).
   bool waitForRoom(const std::function<bool()>& stopRequested);
   // Wakes a waitForRoom() to ask `stopRequested` again.
   void wake() { room_.set(); }
@@ -100,8 +119,12 @@ class StatusBacklog {
   std::atomic<std::uint64_t> bytes_{0};  // OEM blocks included
   std::atomic<std::uint64_t> oemBytes_{0};
   std::atomic<std::uint32_t> messages_{0};
-  // Set when the charges come down to resumeBytes, and by wake().
+  // Set when the charges come down to resumeBytes or to steadyResumeBytes,
+  // and by wake().
   platform::WakeSignal room_;
+  // The reader's own: a wait at steadyBytes ran out, and the charges have
+  // not come down to steadyResumeBytes since.
+  bool mainThreadHeld_ = false;
 };
 
 }  // namespace quor

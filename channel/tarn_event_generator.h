@@ -12,7 +12,8 @@
 // the memory they hold (StatusBacklog: 16 MiB, some 30,000 status records);
 // at the bound the reader stops reading until the main thread has delivered
 // half of it, and meanwhile the port monitor's further writes wait in the
-// pipe. A flood of records therefore cannot grow the monitor's memory
+// pipe. While the main thread delivers, the reader keeps the backlog near
+// 1 MiB instead. A flood of records therefore cannot grow the monitor's memory
 // without end, however slowly the main thread delivers, and a realistic job
 // never makes its port monitor wait.
 //

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -19,6 +20,9 @@ std::shared_ptr<StatusBacklog> smallBacklog() {
   limits.pauseBytes = 1000;
   limits.resumeBytes = 500;
   limits.oemBytes = 300;
+  limits.steadyBytes = 300;
+  limits.steadyResumeBytes = 150;
+  limits.steadyWaitMs = 10;
   return std::make_shared<StatusBacklog>(limits);
 }
 
@@ -90,6 +94,73 @@ TEST(StatusBacklog, AFullBacklogHoldsTheReaderUntilItIsDownToTheResumeMark) {
       << "the reader stayed held at " << backlog->bytes() << " bytes";
   reader.join();
   EXPECT_LE(bytesAtReturn.load(), 500u);
+}
+
+// A reader that runs ahead of a main thread that delivers waits for it early,
+// so that the queue stays small, and goes on once delivery has brought the
+// backlog down to the steady resume mark.
+TEST(StatusBacklog, AReaderAheadOfADeliveringMainThreadWaitsForItEarly) {
+  StatusBacklog::Limits limits;
+  limits.pauseBytes = 1000;
+  limits.resumeBytes = 500;
+  limits.steadyBytes = 300;
+  limits.steadyResumeBytes = 150;
+  limits.steadyWaitMs = 60000;  // longer than the test: only delivery ends the wait
+  auto backlog = std::make_shared<StatusBacklog>(limits);
+  std::vector<StatusBacklog::Charge> held;
+  for (int i = 0; i < 2; ++i) held.push_back(StatusBacklog::charge(backlog, 100));
+  EXPECT_TRUE(backlog->waitForRoom([] { return false; }));  // below the mark: at once
+  held.push_back(StatusBacklog::charge(backlog, 100));
+  std::atomic<bool> returned{false};
+  std::atomic<std::uint64_t> bytesAtReturn{0};
+  std::thread reader([&] {
+    EXPECT_TRUE(backlog->waitForRoom([] { return false; }));
+    bytesAtReturn = backlog->bytes();
+    returned = true;
+  });
+  while (backlog->bytes() > 150) held.pop_back();
+  ASSERT_TRUE(chantest::waitUntil([&] { return returned.load(); }))
+      << "the reader stayed held at " << backlog->bytes() << " bytes";
+  reader.join();
+  EXPECT_LE(bytesAtReturn.load(), 150u);
+}
+
+// A main thread that delivers nothing (held in a message box) holds the
+// reader only for one steady wait; the reader then reads on up to the bound
+// without waiting at the steady mark again (each later step comes well within
+// the steady wait), and is held at the bound.
+TEST(StatusBacklog, AMainThreadThatDeliversNothingHoldsTheReaderOnlyOnceBeforeTheBound) {
+  StatusBacklog::Limits limits;
+  limits.pauseBytes = 1000;
+  limits.resumeBytes = 500;
+  limits.steadyBytes = 300;
+  limits.steadyResumeBytes = 150;
+  limits.steadyWaitMs = 3000;
+  auto backlog = std::make_shared<StatusBacklog>(limits);
+  std::vector<StatusBacklog::Charge> held;
+  for (int i = 0; i < 3; ++i) held.push_back(StatusBacklog::charge(backlog, 100));
+  std::atomic<int> allowed{1};
+  std::atomic<int> passed{0};
+  std::thread reader([&] {
+    for (int i = 0; i < 7; ++i) {
+      if (!chantest::waitUntil([&] { return allowed.load() > i; })) return;
+      if (!backlog->waitForRoom([] { return false; })) return;
+      ++passed;
+    }
+  });
+  ASSERT_TRUE(chantest::waitUntil([&] { return passed.load() == 1; }))
+      << "the steady wait did not end by itself";
+  // 400 ... 900 bytes.
+  for (int i = 1; i < 7; ++i) {
+    held.push_back(StatusBacklog::charge(backlog, 100));
+    allowed = i + 1;
+    ASSERT_TRUE(chantest::waitUntil([&] { return passed.load() == i + 1; },
+                                    std::chrono::milliseconds(1500)))
+        << "the reader waited at " << backlog->bytes() << " bytes again";
+  }
+  reader.join();
+  held.push_back(StatusBacklog::charge(backlog, 100));
+  EXPECT_TRUE(backlog->full());
 }
 
 // A stop request wakes a held reader, which then answers false.
