@@ -60,8 +60,8 @@ class qmxMeadowTarnListener : public vela::PropertyHolder,
   static constexpr std::int32_t kDetailedTemplate = 115;
   static constexpr std::int32_t kInlinePictureTemplate = 504;
 
-  // Copies both class ids and loads the two string mappers from the
-  // program's folder.
+  // Copies both class ids and has a worker thread read the two string
+  // mappers' language data from the program's folder.
   qmxMeadowTarnListener(HINSTANCE instance, quor::IInstanceManager* manager,
                         const quor::ClassId* readerClassId, const quor::ClassId* writerClassId);
   // Shuts down (closes every dialog, stops the broker), then releases the
