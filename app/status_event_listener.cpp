@@ -50,9 +50,11 @@ qmxMeadowTarnListener::qmxMeadowTarnListener(HINSTANCE instance, quor::IInstance
   if (writerClassId != nullptr) writerClassId_ = *writerClassId;
   manager_ = manager;
   broker_ = manager != nullptr ? manager->getEventBroker() : nullptr;
+  // Read on a worker while the program opens its status stream and waits
+  // for the first record: the first alert of a job does not wait for it.
   const std::string directory = programDirectory();
-  dialogMapper_.load(directory, "qmx_Kestrel_DialogLangMap.xml");
-  errorMapper_.load(directory, "qmx_Kestrel_ErrorLangMap.xml");
+  StringMapper::loadInBackground({{&dialogMapper_, directory, "qmx_Kestrel_DialogLangMap.xml"},
+                                  {&errorMapper_, directory, "qmx_Kestrel_ErrorLangMap.xml"}});
 }
 
 qmxMeadowTarnListener::~qmxMeadowTarnListener() {

@@ -55,8 +55,8 @@ class qmxMeadowTarnListener : public vela::PropertyHolder,
                               public vela::IListener,
                               public qmxMeadowStatusCodeHandler {
  public:
-  // Copies both class ids and loads the two string mappers from the
-  // program's folder.
+  // Copies both class ids and has a worker thread read the two string
+  // mappers' language data from the program's folder.
   qmxMeadowTarnListener(HINSTANCE instance, quor::IInstanceManager* manager,
                         const quor::ClassId* readerClassId, const quor::ClassId* writerClassId);
   // Shuts down (closes every dialog, stops the broker), then releases the

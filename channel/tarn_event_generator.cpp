@@ -5,7 +5,6 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -25,93 +24,28 @@ const char kReadFailed[] = "[TarnEventGenerator::statusRead] ReadFile() failed";
 // posting or stopping anything.
 struct StopRequested {};
 
-}  // namespace
-
-struct TarnEventGenerator::Backlog {
-  // Messages alive, and the bytes of the OEM blocks they hold.
-  std::atomic<std::uint32_t> messages{0};
-  std::atomic<std::uint64_t> oemBytes{0};
-  // Set when the messages fall to kResumeQueuedMessages, and by a stop
-  // request.
-  platform::WakeSignal room;
-};
-
-namespace {
-
-using Backlog = TarnEventGenerator::Backlog;
-
-// The message of one status record.
-//
-// The reader decodes the record into the message's own storage (one heap
-// block per record; a long text allocates too) and posts it. The entries go
-// into the message's property holder the first time the holder is asked
-// for, which is on the thread that delivers the message, normally by its
-// first listener. The holder makes a handful of small allocations per entry;
-// made and freed on one thread they stay cheap, while made on the reader's
-// thread and freed on the main thread each would cross between the two.
+// The message of one status record, its entries entered when it is made (on
+// the reader's thread).
 //
 // A message of a class-1 record owns a copy of the record's OEM block, so
 // that "oemMessages" stays valid for as long as the message lives, however
-// many records the reader has read since. Every message is counted in the
-// backlog, and so are the bytes of its block.
+// many records the reader has read since. A block the backlog had no room
+// for is not copied: "oemMessages" is null and "oembufferSize" 0. The
+// message holds its charge of the backlog until it is destroyed.
 class StatusRecordMessage : public vela::Message {
  public:
-  StatusRecordMessage(const vela::Guid* source, std::int32_t code, std::shared_ptr<Backlog> backlog)
-      : vela::Message(source, code, 0), backlog_(std::move(backlog)) {
-    backlog_->messages.fetch_add(1);
-  }
-  ~StatusRecordMessage() override {
-    backlog_->oemBytes.fetch_sub(block_.size());
-    if (backlog_->messages.fetch_sub(1) == TarnEventGenerator::kResumeQueuedMessages + 1) {
-      backlog_->room.set();
-    }
-  }
-
-  vela::IPropertyHolder* getProperties() override {
-    enterFields();
-    return vela::Message::getProperties();
-  }
-  const vela::IPropertyHolder* getProperties() const override {
-    enterFields();
-    return vela::Message::getProperties();
-  }
-
-  // The reader's side, before the message is posted.
-  tarn::StatusFields& fields() { return fields_; }
-  // Takes a copy of the block when the blocks of the messages alive stay
-  // within `limit` bytes; false (and no copy) otherwise.
-  bool keepBlock(const std::uint8_t* data, std::size_t size, std::uint64_t limit) {
-    std::atomic<std::uint64_t>& held = backlog_->oemBytes;
-    std::uint64_t now = held.load();
-    do {
-      if (size > limit || now > limit - size) return false;
-    } while (!held.compare_exchange_weak(now, now + size));
+  StatusRecordMessage(const vela::Guid* source, std::int32_t code, const tarn::StatusFields& fields,
+                      bool keepBlock, StatusBacklog::Charge charge)
+      : vela::Message(source, code, 0), charge_(std::move(charge)) {
+    vela::IPropertyHolder* properties = getProperties();
     try {
-      block_.assign(data, data + size);
-    } catch (...) {
-      held.fetch_sub(size);
-      throw;
-    }
-    return true;
-  }
-  // The entry "oemMessages" is null and "oembufferSize" 0.
-  void dropBlock() { blockDropped_ = true; }
-
- private:
-  void enterFields() const {
-    if (entered_.load(std::memory_order_acquire)) return;
-    std::lock_guard<std::mutex> guard(entering_);
-    if (entered_.load(std::memory_order_relaxed)) return;
-    auto* self = const_cast<StatusRecordMessage*>(this);
-    vela::IPropertyHolder* properties = self->vela::Message::getProperties();
-    try {
-      for (const tarn::StatusField& field : fields_) {
+      for (const tarn::StatusField& field : fields) {
         switch (field.kind) {
           case tarn::StatusField::Kind::kInt:
             // The size of a dropped block reads 0, as after a failed
             // allocation.
             properties->setInt(field.wideName,
-                               blockDropped_ && std::wcscmp(field.wideName, L"oembufferSize") == 0
+                               !keepBlock && std::wcscmp(field.wideName, L"oembufferSize") == 0
                                    ? 0
                                    : field.intValue);
             break;
@@ -122,24 +56,36 @@ class StatusRecordMessage : public vela::Message {
             properties->setWString(field.wideName, field.wideText.c_str());
             break;
           case tarn::StatusField::Kind::kOemBlock:
-            properties->setPointer(field.wideName, blockDropped_ ? nullptr : self->block_.data());
+            if (keepBlock) block_.assign(field.block, field.block + field.blockSize);
+            properties->setPointer(field.wideName, keepBlock ? block_.data() : nullptr);
             break;
         }
       }
-    } catch (...) {
-      // Out of memory: the entries not entered read as missing.
+    } catch (const std::bad_alloc&) {
+      // The entries not entered read as missing.
       platform::debugOutput("[TarnEventGenerator] a status message lost entries: no memory\n");
     }
-    entered_.store(true, std::memory_order_release);
   }
 
-  tarn::StatusFields fields_;
-  std::shared_ptr<Backlog> backlog_;
+ private:
+  StatusBacklog::Charge charge_;
   std::vector<std::uint8_t> block_;
-  bool blockDropped_ = false;
-  mutable std::atomic<bool> entered_{false};
-  mutable std::mutex entering_;
 };
+
+// What a message of these fields holds on the heap, counted from above: the
+// object with its property holder, the counted pointer's block and the
+// broker's queue slot, and per entry the holder's node, its key, its
+// property object and its text (the OEM block is charged on its own). The
+// channel tests check it against what making a message really allocates.
+std::uint64_t messageBytes(const tarn::StatusFields& fields) {
+  constexpr std::uint64_t kMessageOverhead = 256;
+  constexpr std::uint64_t kEntryOverhead = 256;
+  std::uint64_t bytes = sizeof(StatusRecordMessage) + kMessageOverhead;
+  for (const tarn::StatusField& field : fields) {
+    bytes += kEntryOverhead + field.text.size() + 1 + (field.wideText.size() + 1) * sizeof(wchar_t);
+  }
+  return bytes;
+}
 
 // Copies a text into a fixed buffer, cut to fit: no allocation.
 template <std::size_t N>
@@ -154,7 +100,7 @@ TarnEventGenerator::TarnEventGenerator(vela::IPropertyHolder* parameters, IInsta
       stream_(ConfiguredStream::open(*parameters, "input", L".status",
                                      ConfiguredStream::Direction::kReading, "TarnEventGenerator")),
       readAhead_(new (std::nothrow) std::uint8_t[kReadAheadSize]),
-      backlog_(std::make_shared<Backlog>()) {
+      backlog_(std::make_shared<StatusBacklog>()) {
   if (!readAhead_) {
     platform::debugOutput("[TarnEventGenerator] no read-ahead buffer: records are read piecemeal\n");
   }
@@ -267,32 +213,29 @@ void TarnEventGenerator::postStatus(const std::uint8_t* header, EventBroker* bro
   tarn::decodeHeader(header, tarn::kHeaderSize, &decoded);
   const auto code = static_cast<std::int32_t>(decoded.recordClass);
   // A backlog at its bound waits for the main thread to deliver some of it.
-  if (backlog_->messages.load() >= kMaxQueuedMessages) {
-    platform::debugOutput("[TarnEventGenerator] too many messages wait for delivery: reading pauses\n");
-    while (backlog_->messages.load() > kResumeQueuedMessages) {
-      if (stopRequested()) throw StopRequested();
-      backlog_->room.wait(platform::kInfinite);
-    }
-  }
-  auto* message = new (std::nothrow) StatusRecordMessage(getClassId(), code, backlog_);
-  if (message == nullptr) throw std::runtime_error("failed to create Message instance");
-  vela::counted_ptr<vela::IMessage> owner(static_cast<vela::IMessage*>(message));
-
-  tarn::decodeStatusFields(decoded, payload_.data(), payload_.size(), &message->fields());
-  for (const tarn::StatusField& field : message->fields()) {
+  if (!backlog_->waitForRoom([this] { return stopRequested(); })) throw StopRequested();
+  tarn::decodeStatusFields(decoded, payload_.data(), payload_.size(), &fields_);
+  StatusBacklog::Charge charge = StatusBacklog::charge(backlog_, messageBytes(fields_));
+  bool keepBlock = false;
+  for (const tarn::StatusField& field : fields_) {
     if (field.kind != tarn::StatusField::Kind::kOemBlock) continue;
     // Messages wait in the queue while the main thread is busy; their
     // blocks together may not grow without end.
-    if (!message->keepBlock(field.block, field.blockSize, kMaxQueuedOemBytes)) {
-      message->dropBlock();
+    keepBlock = backlog_->chargeOem(&charge, field.blockSize);
+    if (!keepBlock) {
       char line[160];
       std::snprintf(line, sizeof line,
                     "[TarnEventGenerator] OEM block of %zu bytes dropped: queued blocks "
                     "hold %llu bytes\n",
-                    field.blockSize, static_cast<unsigned long long>(backlog_->oemBytes.load()));
+                    field.blockSize, static_cast<unsigned long long>(backlog_->oemBytes()));
       platform::debugOutput(line);
     }
   }
+  auto* message = new (std::nothrow)
+      StatusRecordMessage(getClassId(), code, fields_, keepBlock, std::move(charge));
+  if (message == nullptr) throw std::runtime_error("failed to create Message instance");
+  vela::counted_ptr<vela::IMessage> owner(static_cast<vela::IMessage*>(message));
+
   // Once the owner wants the thread gone, the broker may be going too.
   if (stopRequested()) throw StopRequested();
   // The broker takes its own reference; ours goes with `owner`.
@@ -301,7 +244,7 @@ void TarnEventGenerator::postStatus(const std::uint8_t* header, EventBroker* bro
 
 void TarnEventGenerator::requestStop() {
   AbstractEventGenerator::requestStop();
-  backlog_->room.set();
+  backlog_->wake();
 }
 
 std::uint32_t TarnEventGenerator::run() {

@@ -8,13 +8,14 @@
 // When its owner asks it to stop it ends without posting or stopping
 // anything more.
 //
-// Backlog: the messages of the reader that wait for delivery are bounded.
-// With kMaxQueuedMessages of them alive the reader stops reading until the
-// main thread has delivered all but kResumeQueuedMessages; meanwhile the port
-// monitor's further writes wait in the pipe. A flood of records therefore
-// cannot grow the monitor's memory without end, however slowly the main
-// thread delivers. Their OEM blocks have a cap of their own
-// (kMaxQueuedOemBytes).
+// Backlog: the messages of the reader that wait for delivery are bounded by
+// the memory they hold (StatusBacklog: 16 MiB, some 30,000 status records);
+// at the bound the reader stops reading until the main thread has delivered
+// half of it, and meanwhile the port monitor's further writes wait in the
+// pipe. While the main thread delivers, the reader keeps the backlog near
+// 1 MiB instead. A flood of records therefore cannot grow the monitor's memory
+// without end, however slowly the main thread delivers, and a realistic job
+// never makes its port monitor wait.
 //
 // Reading: one read of the stream asks for up to kReadAheadSize bytes, so a
 // stream that carries many small records costs one system call for many of
@@ -38,6 +39,7 @@
 
 #include "channel/configured_stream.h"
 #include "channel/payload_buffer.h"
+#include "channel/status_backlog.h"
 #include "channel/status_record.h"
 #include "framework/event_broker.h"
 #include "framework/instance_manager.h"
@@ -92,10 +94,7 @@ class TarnEventGenerator : public AbstractEventGenerator {
   // they wait to be delivered; the block of a record beyond that is dropped
   // ("oemMessages" null, "oembufferSize" 0, traced) and the record is
   // otherwise delivered.
-  static constexpr std::uint64_t kMaxQueuedOemBytes = 4 * std::uint64_t{tarn::kMaxKeptPayload};
-  // The backlog at which the reader pauses, and the one at which it resumes.
-  static constexpr std::uint32_t kMaxQueuedMessages = 1024;
-  static constexpr std::uint32_t kResumeQueuedMessages = 512;
+  static constexpr std::uint64_t kMaxQueuedOemBytes = StatusBacklog::kOemBytes;
   // The most one read of the stream asks for.
   static constexpr std::size_t kReadAheadSize = 64 * 1024;
 
@@ -103,9 +102,8 @@ class TarnEventGenerator : public AbstractEventGenerator {
   // True when the stream was opened here from "pipe" (and is closed here).
   bool openedHere() const { return stream_.isOwned(); }
 
-  // What this generator's living messages hold; shared with them, since a
-  // message may outlive its generator. Defined in the .cpp.
-  struct Backlog;
+  // What this generator's living messages hold.
+  const StatusBacklog& backlog() const { return *backlog_; }
 
  private:
   ConfiguredStream stream_;
@@ -117,7 +115,10 @@ class TarnEventGenerator : public AbstractEventGenerator {
   std::unique_ptr<std::uint8_t[]> readAhead_;
   std::size_t aheadBegin_ = 0;
   std::size_t aheadEnd_ = 0;
-  std::shared_ptr<Backlog> backlog_;
+  // Shared with the messages, which may outlive the generator.
+  std::shared_ptr<StatusBacklog> backlog_;
+  // The entries of the record being posted, reused from record to record.
+  tarn::StatusFields fields_;
 };
 
 // Makes a TarnEventGenerator; null when it cannot be allocated.

@@ -1,9 +1,12 @@
 #include "i18n/string_mapper.h"
 
+#include <objbase.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "platform/text.h"
@@ -94,6 +97,105 @@ uint16_t leadingHex(const std::wstring& text) {
 
 }  // namespace
 
+// What a worker of loadInBackground() and its mappers share. The worker
+// writes only `items[i].result` and then sets `done`; the asking thread reads
+// them only after it has seen `done` set, and alone decides, once, whether
+// it waits for them (`decided`, `usable`).
+struct StringMapper::BackgroundRead {
+  struct Item {
+    std::string directory;
+    std::string mapFileName;
+    const UiLanguageSource* platform;      // not owned; outlives the worker
+    std::unique_ptr<StringMapper> result;  // the worker's reading
+  };
+
+  explicit BackgroundRead(std::uint32_t wait)
+      : waitMs(wait), done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~BackgroundRead() {
+    if (done != nullptr) CloseHandle(done);
+  }
+  BackgroundRead(const BackgroundRead&) = delete;
+  BackgroundRead& operator=(const BackgroundRead&) = delete;
+
+  // Whether the worker's readings may be taken over: waits for it at most
+  // waitMs, the first time it is asked.
+  bool ready() {
+    if (!decided) {
+      decided = true;
+      usable = done != nullptr && WaitForSingleObject(done, waitMs) == WAIT_OBJECT_0;
+      if (!usable) {
+        trace("the language data worker did not finish within " + std::to_string(waitMs) +
+              " ms: reading on the asking thread");
+      }
+    }
+    return usable;
+  }
+
+  const std::uint32_t waitMs;
+  std::vector<Item> items;
+  HANDLE done;  // owned; manual-reset, set by the worker when it has finished
+  bool decided = false;
+  bool usable = false;
+};
+
+DWORD WINAPI StringMapper::runBackgroundRead(LPVOID parameter) {
+  // The thread's own reference: the mappers may be gone before it ends.
+  const std::unique_ptr<std::shared_ptr<BackgroundRead>> owner(
+      static_cast<std::shared_ptr<BackgroundRead>*>(parameter));
+  BackgroundRead& read = **owner;
+  // The XML DOM is a COM class: this thread joins the multithreaded
+  // apartment for as long as it uses it.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  for (BackgroundRead::Item& item : read.items) {
+    try {
+      auto mapper = std::make_unique<StringMapper>(*item.platform);
+      mapper->loadNow(item.directory, item.mapFileName);
+      item.result = std::move(mapper);
+    } catch (...) {
+      trace("the language data worker had no memory for " + item.mapFileName);
+    }
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  SetEvent(read.done);
+  return 0;
+}
+
+void StringMapper::loadInBackground(std::initializer_list<BackgroundLoad> loads,
+                                    std::uint32_t waitMs) {
+  std::shared_ptr<BackgroundRead> read;
+  try {
+    for (const BackgroundLoad& load : loads) load.mapper->load(load.directory, load.mapFileName);
+    if (loads.size() == 0) return;
+    read = std::make_shared<BackgroundRead>(waitMs);
+    if (read->done == nullptr) {
+      trace("no event for the language data worker: reading at the first question");
+      return;
+    }
+    for (const BackgroundLoad& load : loads) {
+      read->items.push_back({load.directory, load.mapFileName, load.mapper->platform_, nullptr});
+    }
+  } catch (...) {
+    trace("no memory for the language data worker: reading at the first question");
+    return;
+  }
+  auto* reference = new (std::nothrow) std::shared_ptr<BackgroundRead>(read);
+  HANDLE thread = reference != nullptr
+                      ? CreateThread(nullptr, 0, runBackgroundRead, reference, 0, nullptr)
+                      : nullptr;
+  if (thread == nullptr) {
+    delete reference;
+    trace("the language data worker did not start: reading at the first question");
+    return;
+  }
+  // Nobody joins the worker: it ends by itself, and with the process.
+  CloseHandle(thread);
+  std::size_t index = 0;
+  for (const BackgroundLoad& load : loads) {
+    load.mapper->background_ = read;
+    load.mapper->backgroundIndex_ = index++;
+  }
+}
+
 StringMapper::StringMapper() : StringMapper(UiLanguageSource::system()) {}
 
 StringMapper::StringMapper(const UiLanguageSource& platform) : platform_(&platform) {}
@@ -103,6 +205,7 @@ StringMapper::~StringMapper() {
 }
 
 void StringMapper::load(const std::string& directory, const std::string& mapFileName) {
+  background_.reset();
   try {
     pendingDirectory_ = directory;
     pendingMapFileName_ = mapFileName;
@@ -119,13 +222,33 @@ void StringMapper::settle() const {
   // is not a const object.
   auto* self = const_cast<StringMapper*>(this);
   self->pending_ = false;
+  if (const std::shared_ptr<BackgroundRead> read = std::move(self->background_)) {
+    BackgroundRead::Item& item = read->items[backgroundIndex_];
+    if (read->ready() && item.result) {
+      self->adopt(std::move(*item.result));
+      self->pendingDirectory_.clear();
+      self->pendingMapFileName_.clear();
+      return;
+    }
+  }
   const std::string directory = std::move(self->pendingDirectory_);
   const std::string mapFileName = std::move(self->pendingMapFileName_);
   self->loadNow(directory, mapFileName);
 }
 
+void StringMapper::adopt(StringMapper&& other) {
+  current_ = std::move(other.current_);
+  languages_ = std::move(other.languages_);
+  strings_ = std::move(other.strings_);
+  stringsPath_ = std::move(other.stringsPath_);
+  freeResourceModule();
+  module_ = other.module_;
+  other.module_ = nullptr;
+}
+
 void StringMapper::loadNow(const std::string& directory, const std::string& mapFileName) {
   pending_ = false;
+  background_.reset();
   try {
     if (!readLanguageMap(directory, mapFileName)) {
       trace("no language map in " + directory + " named " + mapFileName);

@@ -9,27 +9,33 @@
 // Every failure leaves the mapper without texts, so that callers fall back to
 // the program's own string tables.
 //
-// Why the reading waits for the first question: the first XML document a
-// process loads brings in the XML DOM with the libraries it binds files
-// through (urlmon, wininet, shell32), and that binding makes a window, which
-// under Wine starts the display driver and, when none runs, the desktop
-// process; parsing a map and its strings file takes a few milliseconds. The
-// monitor makes its mappers before it opens the status stream, and in most
-// print jobs shows no dialog at all, so none of this stays on its way to
-// reading the printer's status.
+// Why the reading is kept off the way to the status stream: the first XML
+// document a process loads brings in the XML DOM with the libraries it binds
+// files through (urlmon, wininet, shell32), and that binding makes a window,
+// which under Wine starts the display driver and, when none runs, the
+// desktop process (60 to 110 ms here); parsing a map and its strings file
+// takes a few milliseconds more. loadInBackground() has a worker thread do
+// all of it while the program opens its status stream and waits for the
+// first record, so that the first alert of a job does not pay for it;
+// load() alone puts it off until the first question.
 //
 //   StringMapper mapper;
 //   mapper.load(programDirectory, "qmx_Kestrel_DialogLangMap.xml");
 //   std::string caption = mapper.getText(3008);  // empty when unknown
 //
-// Created, loaded and read on one thread; takes no lock.
+// Threads: a mapper is created, loaded and read on one thread and takes no
+// lock. A background reading fills mappers of the worker's own; the mapper
+// takes their contents over at its first question, once the worker has
+// signalled that it is done, so no text is read while the worker writes.
 #ifndef I18N_STRING_MAPPER_H_
 #define I18N_STRING_MAPPER_H_
 
 #include <windows.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,6 +82,28 @@ class StringMapper {
   // Reads the language map now, chooses the language and loads its texts.
   void loadNow(const std::string& directory, const std::string& mapFileName);
 
+  // One mapper of a background reading and the map it reads.
+  struct BackgroundLoad {
+    StringMapper* mapper;
+    std::string directory;
+    std::string mapFileName;
+  };
+  // The longest the first question waits for the worker; then the asking
+  // thread reads the data itself, as after load(). About what that reading
+  // costs the first alert under Wine, so that a worker that hangs delays
+  // the alert by no more than the reading did before there was a worker.
+  static constexpr std::uint32_t kBackgroundWaitMs = 100;
+  // Names each mapper's map as load() does and starts one worker thread
+  // that reads them all, in order, with COM initialised on that thread. The
+  // first question to each mapper waits for the worker at most `waitMs`
+  // (counted once for all of them, from the first question to any) and
+  // then takes over what the worker read; after that time, or when the
+  // worker could not start, the mapper reads on the asking thread instead
+  // (traced) and whatever the worker reads later is dropped. The mappers
+  // must not be loaded or read meanwhile on another thread.
+  static void loadInBackground(std::initializer_list<BackgroundLoad> loads,
+                               std::uint32_t waitMs = kBackgroundWaitMs);
+
   // The text for the id in the chosen language, in the process ANSI code page
   // whichever source it came from; empty when there is none.
   std::string getText(int32_t id) const;
@@ -114,14 +142,25 @@ class StringMapper {
   void loadResourceModule(const std::string& path);
 
  private:
+  // What the worker of loadInBackground() shares with its mappers; defined
+  // in the .cpp.
+  struct BackgroundRead;
+  static DWORD WINAPI runBackgroundRead(LPVOID read);
+
   void freeResourceModule();
   // Does the reading load() put off, once.
   void settle() const;
+  // Takes over the other mapper's language, texts and module.
+  void adopt(StringMapper&& other);
 
   // What load() named and has not been read yet.
   bool pending_ = false;
   std::string pendingDirectory_;
   std::string pendingMapFileName_;
+  // The worker reading this mapper's data, and which of its mappers is
+  // this one's; null when the data is read on the asking thread.
+  std::shared_ptr<BackgroundRead> background_;
+  std::size_t backgroundIndex_ = 0;
 
   const UiLanguageSource* platform_;  // not owned
   LanguageEntry current_;

@@ -1,6 +1,6 @@
 // The window message pump of the calling thread.
 //
-// On Windows these are PeekMessageA, GetMessageA, IsWindow, IsDialogMessageA,
+// On Windows these are PeekMessageA (taking the message), IsWindow, IsDialogMessageA,
 // TranslateMessage, DispatchMessageA and, while nothing is waiting,
 // MsgWaitForMultipleObjectsEx. The native build has no windows: nothing is a
 // window and a pump step only waits.

@@ -3,7 +3,6 @@
 #include <msxml2.h>
 #include <oleauto.h>
 
-#include <atomic>
 #include <memory>
 #include <utility>
 
@@ -179,11 +178,15 @@ bool declaresEntities(const char* path) {
   return declares;
 }
 
-// COM is initialised once per process, by the first thread that makes a
-// document, whatever that first call answered.
+// COM is initialised once on each thread that makes a document, whatever
+// that first call answered: the language data is read on a worker thread,
+// and again on the main thread when the worker does not finish in time.
 void initialiseComOnce() {
-  static std::atomic<bool> done{false};
-  if (!done.exchange(true)) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  static thread_local bool done = false;
+  if (!done) {
+    done = true;
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  }
 }
 
 }  // namespace

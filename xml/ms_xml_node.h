@@ -5,7 +5,7 @@
 //   ostra::XmlNodeList items = doc->selectNodes(".//item");
 //   std::unique_ptr<std::string> text((*items)[0]->getText());
 //
-// The first document a process makes initialises COM for the multithreaded
+// The first document a thread makes initialises COM for the multithreaded
 // apartment on the calling thread.
 #ifndef XML_MS_XML_NODE_H_
 #define XML_MS_XML_NODE_H_

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -179,29 +180,49 @@ TEST(TarnEventGeneratorTest, RecordsReadTogetherArePostedOnlyOnceWhollyArrived) 
 }
 
 // A main thread that does not deliver (busy, or not running yet) makes the
-// reader pause at its backlog bound instead of queueing without end; once
-// delivery resumes, every record arrives, in order.
-TEST(TarnEventGeneratorTest, AFloodOfRecordsPausesTheReaderAtItsBacklogBound) {
+// reader pause once its messages hold their most memory, instead of queueing
+// without end; that is tens of thousands of status records, far more than a
+// job sends. The charges cover what the queued messages really allocate.
+// Once delivery resumes, every record arrives, in order.
+TEST(TarnEventGeneratorTest, AFloodOfRecordsPausesTheReaderWhenItsBacklogHoldsItsMostMemory) {
   ReaderSetup setup("flood");
   ASSERT_TRUE(setup.pipe.ok());
-  const std::size_t total = quor::TarnEventGenerator::kMaxQueuedMessages + 600;
+  // A status message is charged well under 1 KiB: this is more than twice
+  // the bound.
+  const std::size_t total = 2 * quor::StatusBacklog::kPauseBytes / 512;
   Bytes stream;
   for (std::size_t i = 0; i < total; ++i) {
     const Bytes record = tarn::encodeStatus(static_cast<std::uint32_t>(i + 1));
     stream.insert(stream.end(), record.begin(), record.end());
   }
+  std::atomic<bool> written{false};
   std::thread writer([&] {
     write(setup.pipe.server, stream);
-    chantest::waitUntil([&] { return setup.recording->snapshot().size() == total; });
+    written = true;
+    chantest::waitUntil([&] { return setup.recording->snapshot().size() == total; }, 60s);
     setup.pipe.closeServer();
   });
+  const quor::StatusBacklog& backlog = setup.generator->backlog();
+  const std::uint64_t allocatedBefore = testsupport::bytesAllocated();
   setup.generator->start();
-  const std::size_t bound = quor::TarnEventGenerator::kMaxQueuedMessages;
-  ASSERT_TRUE(chantest::waitUntil([&] { return setup.manager->broker.queuedCount() == bound; }));
-  std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(setup.manager->broker.queuedCount(), bound) << "the reader went on past its bound";
-  EXPECT_NE(setup.trace().find("reading pauses"), std::string::npos) << setup.trace();
-  EXPECT_TRUE(chantest::runLoop(setup.manager->broker));
+  // Polled without allocating, so that what was allocated meanwhile is the
+  // reader's.
+  ASSERT_TRUE(chantest::waitUntil([&] { return backlog.full(); }, 60s))
+      << "the backlog never filled; " << setup.manager->broker.queuedCount() << " queued";
+  const std::uint64_t allocated = testsupport::bytesAllocated() - allocatedBefore;
+  ASSERT_TRUE(chantest::waitUntil(
+      [&] { return setup.trace().find("reading pauses") != std::string::npos; }, 60s))
+      << "the reader never paused; " << setup.manager->broker.queuedCount() << " queued";
+  const std::size_t queued = setup.manager->broker.queuedCount();
+  EXPECT_TRUE(backlog.full());
+  EXPECT_GT(queued, 10000u) << backlog.bytes() << " bytes in " << backlog.messages() << " messages";
+  EXPECT_LT(queued, total);
+  EXPECT_EQ(backlog.messages(), queued);
+  EXPECT_LE(allocated, backlog.bytes())
+      << "the charges are below what " << queued << " messages allocated";
+  EXPECT_LT(backlog.bytes(), quor::StatusBacklog::kPauseBytes + 4096);
+  EXPECT_FALSE(written.load()) << "the writer was not held";
+  EXPECT_TRUE(chantest::runLoop(setup.manager->broker, 60s));
   writer.join();
   const std::vector<Seen> seen = setup.recording->snapshot();
   ASSERT_EQ(seen.size(), total);
@@ -210,6 +231,7 @@ TEST(TarnEventGeneratorTest, AFloodOfRecordsPausesTheReaderAtItsBacklogBound) {
     if (seen[i].status != static_cast<std::int32_t>(i + 1)) ++outOfOrder;
   }
   EXPECT_EQ(outOfOrder, 0u);
+  EXPECT_EQ(backlog.bytes(), 0u);
   EXPECT_EQ(setup.stops(), 1);
 }
 

@@ -378,4 +378,60 @@ TEST(UserHoldsTheThread, RecordsArrivingWhileALinksMessageBoxIsOpenAreHandledInO
   EXPECT_EQ(0u, exitCodeWatching(run));
 }
 
+// A port monitor that writes synchronously must not wait on the user: while
+// a link's message box holds the program's only thread, the reader goes on
+// reading far more records than a queue bounded by their number (1024) took,
+// so the whole flood is read before the box is closed; once it is, every
+// record is handled, in order.
+TEST(UserHoldsTheThread, AFloodWrittenWhileAMessageBoxIsOpenIsReadAtOnceAndHandledInOrder) {
+  constexpr int kRecords = 5000;
+  Script script;
+  script.add("event 40020");
+  script.add("wait-event {ID}-box 30000");
+  // The alert for 40020 is on screen: each of these changes nothing. One
+  // write of them all, as a port monitor with a backlog of its own writes.
+  std::vector<std::uint8_t> flood;
+  for (int i = 0; i < kRecords; ++i) {
+    const std::vector<std::uint8_t> record = tarn::encodeStatus(40020);
+    flood.insert(flood.end(), record.begin(), record.end());
+  }
+  script.add(e2e::rawLine(flood.data(), flood.size()));
+  script.add("event 10001\nevent 40122");
+  const int flush = script.add("flush");
+  script.add("wait-event {ID}-done 30000\nend-job 7\npause 30000");
+  MonitorRun run(script.text());
+  ASSERT_TRUE(run.started());
+  const Dialog alert = waitForAlert(run, kDoorOpen);
+  ASSERT_TRUE(probe::clickControl(alert.window, kMoreLink));
+  std::string seen;
+  ASSERT_TRUE(waitForScreen(run, {{115, kDoorOpen}, {501, kDoorOpen}}, &seen)) << seen;
+  Dialog details;
+  for (const Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
+    if (templateOf(dialog) == 115) details = dialog;
+  }
+  ASSERT_TRUE(probe::clickControl(details.window, kHelpLink));
+  HWND box = nullptr;
+  ASSERT_TRUE(probe::waitUntil(
+      [&] {
+        for (const Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
+          if (dialog.caption == L"IDC_HELP_STATIC") box = dialog.window;
+        }
+        return box != nullptr;
+      },
+      kShowMs))
+      << "no message box";
+  run.signal("box");
+  const bool read = run.waitForLog(flushedAt(flush), kShowMs);
+  const bool boxStillOpen = IsWindowVisible(box) != FALSE;
+  const std::map<int, std::wstring> whileOpen = screenOf(run);
+  ASSERT_TRUE(probe::clickControl(box, IDOK));
+  ASSERT_TRUE(read) << "the flood was not read while the box was open: " << run.logSoFar();
+  EXPECT_TRUE(boxStillOpen);
+  EXPECT_EQ(whileOpen, (std::map<int, std::wstring>{{115, kDoorOpen}, {501, kDoorOpen}}))
+      << describe(whileOpen);
+  EXPECT_TRUE(waitForScreen(run, {{504, kDuplex}}, &seen)) << seen;
+  run.signal("done");
+  EXPECT_EQ(0u, exitCodeWatching(run));
+}
+
 }  // namespace

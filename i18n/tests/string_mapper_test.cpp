@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -449,6 +451,111 @@ TEST_F(StringMapperTest, ResourceModuleAnswersFromItsStringTable) {
   EXPECT_EQ("", mapper.getText(7206));
   mapper.loadResourceModule("");
   EXPECT_FALSE(mapper.hasResourceModule());
+}
+
+// The chooser's answers of a FakePlatform, given on other threads only when
+// the test opens a gate; every question is counted by the thread that asked.
+// Tests leave it alive (new, never deleted): a worker the test gave up on
+// may still ask it after the test has ended.
+class GatedPlatform : public FakePlatform {
+ public:
+  GatedPlatform()
+      : asking_(GetCurrentThreadId()),
+        gate_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        entered_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+  bool preferredUiLanguages(std::wstring* list) const override {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      if (GetCurrentThreadId() == asking_) {
+        ++askedHere_;
+      } else {
+        ++askedElsewhere_;
+      }
+    }
+    if (GetCurrentThreadId() != asking_) {
+      SetEvent(entered_);
+      WaitForSingleObject(gate_, INFINITE);
+    }
+    return FakePlatform::preferredUiLanguages(list);
+  }
+
+  void open() const { SetEvent(gate_); }
+  bool waitUntilEntered(DWORD ms) const { return WaitForSingleObject(entered_, ms) == 0; }
+  int askedHere() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return askedHere_;
+  }
+  int askedElsewhere() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return askedElsewhere_;
+  }
+
+ private:
+  const DWORD asking_;
+  const HANDLE gate_;
+  const HANDLE entered_;
+  mutable std::mutex lock_;
+  mutable int askedHere_ = 0;
+  mutable int askedElsewhere_ = 0;
+};
+
+// The worker reads both mappers' data, an XML strings file and a resource
+// module, with the DOM on its own thread; the first question waits for it
+// and takes its reading over instead of reading again.
+TEST_F(StringMapperTest, ABackgroundReadingIsTakenOverByTheFirstQuestion) {
+  writeFourLanguages();
+  dir_.copy(testModulePath(), "module\\strings.dll");
+  dir_.write("module.xml",
+             languageMap(language("<langId>1031</langId><primaryLangId>0</primaryLangId>"
+                                  "<abbr>module</abbr><resource>strings.dll</resource>"
+                                  "<resourceType>resourcefile</resourceType>")));
+  auto* platform = new GatedPlatform;
+  platform->setAll(0x0407);
+  TestMapper strings(*platform);
+  TestMapper module(*platform);
+  StringMapper::loadInBackground(
+      {{&strings, dir_.path(), "map.xml"}, {&module, dir_.path(), "module.xml"}}, 30000);
+  ASSERT_TRUE(platform->waitUntilEntered(30000)) << "the worker never asked for the language";
+  // The worker goes on a while after the questions below have been asked.
+  std::thread opener([platform] {
+    Sleep(200);
+    platform->open();
+  });
+  EXPECT_EQ("de", strings.getText(1));
+  EXPECT_NE(std::string::npos, strings.stringsPath().find("de\\strings.xml"));
+  EXPECT_TRUE(module.hasResourceModule());
+  EXPECT_EQ("Schwarz fast leer", module.getText(7206));
+  opener.join();
+  EXPECT_EQ(0, platform->askedHere()) << "a mapper read its data again on the asking thread";
+  EXPECT_EQ(2, platform->askedElsewhere());
+
+  // A later load() names a map of its own again; the worker's reading is
+  // not taken over.
+  TestMapper reloaded(*platform);
+  StringMapper::loadInBackground({{&reloaded, dir_.path(), "module.xml"}}, 30000);
+  reloaded.load(dir_.path(), "map.xml");
+  EXPECT_EQ("de", reloaded.getText(1));
+  EXPECT_FALSE(reloaded.hasResourceModule());
+}
+
+// A worker that hangs is waited for once, for the given time; then each
+// mapper reads its data on the asking thread and gives the same texts.
+TEST_F(StringMapperTest, AWorkerThatHangsIsWaitedForOnceThenTheAskingThreadReads) {
+  writeFourLanguages();
+  auto* platform = new GatedPlatform;
+  platform->setAll(0x0407);
+  TestMapper first(*platform);
+  TestMapper second(*platform);
+  StringMapper::loadInBackground(
+      {{&first, dir_.path(), "map.xml"}, {&second, dir_.path(), "map.xml"}}, 50);
+  ASSERT_TRUE(platform->waitUntilEntered(30000)) << "the worker never asked for the language";
+  EXPECT_EQ("de", first.getText(1));
+  EXPECT_EQ("de", second.getText(1));
+  EXPECT_EQ(0x0407u, second.currentLanguage().langId);
+  EXPECT_EQ(2, platform->askedHere());
+  // The worker's late reading goes nowhere.
+  platform->open();
 }
 
 TEST_F(StringMapperTest, BrokenDataLeavesTheMapperEmptyWithoutThrowing) {

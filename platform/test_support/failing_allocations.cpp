@@ -11,6 +11,7 @@ namespace {
 thread_local bool failing = false;
 std::atomic<std::size_t> largest{0};
 std::atomic<std::size_t> refused{0};
+std::atomic<std::uint64_t> handedOut{0};
 
 void* allocate(std::size_t size) noexcept {
   const std::size_t limit = largest.load(std::memory_order_relaxed);
@@ -18,6 +19,7 @@ void* allocate(std::size_t size) noexcept {
     refused.fetch_add(1, std::memory_order_relaxed);
     return nullptr;
   }
+  handedOut.fetch_add(size, std::memory_order_relaxed);
   return std::malloc(size != 0 ? size : 1);
 }
 
@@ -35,6 +37,10 @@ void setLargestAllocation(std::size_t bytes) {
 
 std::size_t refusedAllocations() {
   return refused.load(std::memory_order_relaxed);
+}
+
+std::uint64_t bytesAllocated() {
+  return handedOut.load(std::memory_order_relaxed);
 }
 
 }  // namespace testsupport

@@ -5,6 +5,7 @@
 #define PLATFORM_TEST_SUPPORT_FAILING_ALLOCATIONS_H_
 
 #include <cstddef>
+#include <cstdint>
 
 namespace testsupport {
 
@@ -16,6 +17,8 @@ void setLargestAllocation(std::size_t bytes);
 // How many allocations the switches above have refused so far: a test checks
 // that the failure it meant to cause happened.
 std::size_t refusedAllocations();
+// The bytes operator new has handed out so far, on every thread.
+std::uint64_t bytesAllocated();
 
 }  // namespace testsupport
 

@@ -5,7 +5,13 @@
 // program with pipe=\\.\pipe\NAME, writes status records and watches the
 // program's windows from outside. Nothing in the program is instrumented.
 //
-//   monitor_bench alert [SAMPLES]    record written -> alert visible (p50, p95)
+//   monitor_bench alert [SAMPLES]    record written -> alert painted on the
+//                                    screen (p50, p95; the first alert of the
+//                                    job left out), beside the same for a
+//                                    bare dialog in a process of its own
+//   monitor_bench first [ROUNDS]     the first alert of a job, each in a
+//                                    fresh monitor (p50, p90), beside the
+//                                    bare dialog's first in a fresh process
 //   monitor_bench idle [SECONDS]     wake-ups and CPU of a monitor with an
 //                                    alert on screen and nothing to do
 //   monitor_bench startup [ROUNDS]   process start -> status stream opened,
@@ -31,6 +37,10 @@
 //   - GetProcessMemoryInfo answers PrivateUsage 0; the private memory is the
 //     process's resident anonymous memory plus its swapped-out pages
 //     (RssAnon + VmSwap of /proc/<pid>/status).
+//   - painted: a window's flags (WS_VISIBLE) are set before anything of it
+//     is drawn; an alert counts as on screen once the pixels of its client
+//     area, read from the screen (GetDC(NULL), BitBlt), match those of the
+//     same alert after it has settled.
 // The Linux process is found by its command line (/proc/<pid>/cmdline
 // holds the Windows command line, with this run's unique pipe name).
 //
@@ -242,60 +252,22 @@ bool startJob(Job& job) {
 }
 
 // The visible dialog of the process that says `message` (any, for null), or
-// null. Polled every millisecond while an alert is timed, so it asks Wine as
-// little as it can: the top-level windows, and one control's text.
-struct AlertSearch {
-  DWORD processId;
-  const wchar_t* message;
-  HWND found;
-};
-
-BOOL CALLBACK findAlert(HWND window, LPARAM context) {
-  auto* search = reinterpret_cast<AlertSearch*>(context);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
-  wchar_t name[16] = {};
-  if (GetClassNameW(window, name, 16) == 0 || std::wcscmp(name, L"#32770") != 0) return TRUE;
-  if (search->message != nullptr) {
-    wchar_t text[256] = {};
-    GetWindowTextW(GetDlgItem(window, kMessageControl), text, 256);
-    if (std::wcscmp(text, search->message) != 0) return TRUE;
-  }
-  search->found = window;
-  return FALSE;
-}
-
+// null.
 HWND visibleAlert(DWORD processId, const wchar_t* message) {
-  AlertSearch search = {processId, message, nullptr};
-  EnumWindows(findAlert, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-struct DialogSearch {
-  DWORD processId;
-  bool visibleOnly;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK collectDialog(HWND window, LPARAM context) {
-  auto* search = reinterpret_cast<DialogSearch*>(context);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner != search->processId) return TRUE;
-  if (search->visibleOnly && !IsWindowVisible(window)) return TRUE;
-  wchar_t name[16] = {};
-  if (GetClassNameW(window, name, 16) != 0 && std::wcscmp(name, L"#32770") == 0) {
-    search->found.push_back(window);
+  for (const probe::Dialog& dialog : probe::visibleDialogsOf(processId)) {
+    if (message == nullptr || dialog.text(kMessageControl) == message) return dialog.window;
   }
-  return TRUE;
+  return nullptr;
 }
 
 // The dialogs of the process, visible or not (or only the visible ones).
 std::vector<HWND> dialogsOf(DWORD processId, bool visibleOnly) {
-  DialogSearch search = {processId, visibleOnly, {}};
-  EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  std::vector<HWND> found;
+  for (const probe::Dialog& dialog :
+       visibleOnly ? probe::visibleDialogsOf(processId) : probe::dialogsOf(processId)) {
+    found.push_back(dialog.window);
+  }
+  return found;
 }
 
 std::set<HWND> dialogWindows(DWORD processId) {
@@ -326,6 +298,153 @@ HWND waitForNewDialog(DWORD processId, const std::set<HWND>& before, std::size_t
 bool waitForNoDialog(DWORD processId) {
   return pollUntil([&] { return dialogsOf(processId, false).empty(); }, kWaitMs);
 }
+
+// ---- pixels on the screen ----------------------------------------------------
+
+// The client area of a window as the screen shows it now, read from the
+// screen as any other program would see it.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> pixels;
+};
+
+bool capture(HWND window, Picture* out) {
+  RECT client;
+  POINT origin = {0, 0};
+  if (!GetClientRect(window, &client) || !ClientToScreen(window, &origin)) return false;
+  const int width = client.right, height = client.bottom;
+  if (width <= 0 || height <= 0) return false;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    ok = BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY) != FALSE;
+    GdiFlush();
+    if (ok) {
+      const auto* first = static_cast<const std::uint32_t*>(bits);
+      out->width = width;
+      out->height = height;
+      out->pixels.assign(first, first + static_cast<std::size_t>(width) * height);
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+// Whether the picture shows what the reference shows: all but a few pixels
+// (a focus rectangle, a caret) the same.
+bool looksLike(const Picture& now, const Picture& reference) {
+  if (now.width != reference.width || now.height != reference.height) return false;
+  std::size_t same = 0;
+  for (std::size_t i = 0; i < now.pixels.size(); ++i) {
+    if ((now.pixels[i] & 0xFFFFFF) == (reference.pixels[i] & 0xFFFFFF)) ++same;
+  }
+  return same * 100 >= now.pixels.size() * 98;
+}
+
+// The dialog of the process that is not among `before`, hidden or not; null
+// when there is none yet.
+HWND newDialog(DWORD processId, const std::set<HWND>& before) {
+  for (const probe::Dialog& dialog : probe::dialogsOf(processId)) {
+    if (before.count(dialog.window) == 0) return dialog.window;
+  }
+  return nullptr;
+}
+
+// Times from `since` until a new dialog of the process was visible (its
+// flag) and until its client area on the screen looked like `reference`;
+// false when that did not happen within the time.
+bool timeNewDialog(DWORD processId, const std::set<HWND>& before, const Picture& reference,
+                   double since, double* visibleMs, double* paintedMs) {
+  HWND window = nullptr;
+  *visibleMs = -1;
+  Picture now;
+  return pollUntil(
+      [&] {
+        if (window == nullptr) window = newDialog(processId, before);
+        if (window == nullptr || !IsWindowVisible(window)) return false;
+        if (*visibleMs < 0) *visibleMs = nowMs() - since;
+        if (!capture(window, &now) || !looksLike(now, reference)) return false;
+        *paintedMs = nowMs() - since;
+        return true;
+      },
+      kWaitMs);
+}
+
+// The settled look of a dialog: captured after it has been on screen a while.
+bool settledPicture(HWND window, Picture* out) {
+  Sleep(500);
+  return capture(window, out);
+}
+
+// ---- the bare dialog: the floor -----------------------------------------------
+
+// A bench_dialog process and its events.
+class BareDialog {
+ public:
+  BareDialog() {
+    static int counter = 0;
+    name_ = "monitor-bench-bare-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(++counter);
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, (name_ + "-ready").c_str());
+    show_ = CreateEventA(nullptr, FALSE, FALSE, (name_ + "-show").c_str());
+    hide_ = CreateEventA(nullptr, FALSE, FALSE, (name_ + "-hide").c_str());
+    quit_ = CreateEventA(nullptr, TRUE, FALSE, (name_ + "-quit").c_str());
+    std::wstring line = L"\"" + builtFile("tools/bench/bench_dialog.exe") + L"\" " +
+                        std::wstring(name_.begin(), name_.end());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+      CloseHandle(process.hThread);
+      process_ = process.hProcess;
+      processId_ = process.dwProcessId;
+    }
+  }
+  ~BareDialog() {
+    SetEvent(quit_);
+    if (process_ != nullptr) {
+      if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
+      CloseHandle(process_);
+    }
+    for (HANDLE event : {ready_, show_, hide_, quit_}) CloseHandle(event);
+  }
+  BareDialog(const BareDialog&) = delete;
+  BareDialog& operator=(const BareDialog&) = delete;
+
+  bool waitReady() { return process_ != nullptr && WaitForSingleObject(ready_, kWaitMs) == 0; }
+  DWORD processId() const { return processId_; }
+  // Sets the event that makes the dialog; `at` is when.
+  void show(double* at) {
+    *at = nowMs();
+    SetEvent(show_);
+  }
+  bool hide() {
+    SetEvent(hide_);
+    return waitForNoDialog(processId_);
+  }
+
+ private:
+  std::string name_;
+  HANDLE ready_ = nullptr, show_ = nullptr, hide_ = nullptr, quit_ = nullptr;
+  HANDLE process_ = nullptr;
+  DWORD processId_ = 0;
+};
 
 // ---- the Linux side of a Wine process ---------------------------------------
 
@@ -472,73 +591,163 @@ long gdiObjects(HANDLE process, std::map<int, long>* byType = nullptr) {
   return count;
 }
 
-BOOL CALLBACK countChild(HWND, LPARAM counter) {
-  ++*reinterpret_cast<long*>(counter);
-  return TRUE;
-}
-
-struct WindowCount {
-  DWORD processId;
-  long windows;
-};
-
-BOOL CALLBACK countTopLevel(HWND window, LPARAM context) {
-  auto* count = reinterpret_cast<WindowCount*>(context);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner == count->processId) {
-    ++count->windows;
-    EnumChildWindows(window, countChild, reinterpret_cast<LPARAM>(&count->windows));
-  }
-  return TRUE;
-}
-
 // The USER objects of the process: what GetGuiResources says, or, where it
 // says 0 (Wine), its windows, top-level and child.
 long userObjects(HANDLE process, DWORD processId) {
   const DWORD answered = GetGuiResources(process, GR_USEROBJECTS);
   if (answered != 0) return static_cast<long>(answered);
-  WindowCount count = {processId, 0};
-  EnumWindows(countTopLevel, reinterpret_cast<LPARAM>(&count));
-  return count.windows;
+  return probe::windowCountWithChildren(processId);
 }
 
 // ---- the benchmarks ------------------------------------------------------------
 
-// Record -> alert visible: the alert is written when the monitor is idle
-// (after a pause), and the window polled every millisecond.
+// Shows the alert for `code` in the job's monitor and answers its settled
+// picture; the alert is dismissed again.
+bool alertPicture(Job& job, std::uint32_t code, Picture* out) {
+  const std::set<HWND> before = dialogWindows(job.processId());
+  HWND window = nullptr;
+  const bool shown = job.send(tarn::encodeStatus(code)) &&
+                     (window = waitForNewDialog(job.processId(), before, 1)) != nullptr &&
+                     settledPicture(window, out);
+  return job.send(tarn::encodeStatus(10001)) && waitForNoDialog(job.processId()) && shown;
+}
+
+bool barePicture(BareDialog& bare, Picture* out) {
+  double at = 0;
+  bare.show(&at);
+  HWND window = waitForNewDialog(bare.processId(), {}, 1);
+  const bool shown = window != nullptr && settledPicture(window, out);
+  return bare.hide() && shown;
+}
+
+void printSeries(const char* what, const std::vector<double>& values) {
+  std::printf("  %-34s p50 %6.1f ms, p95 %6.1f ms, max %6.1f ms\n", what, percentile(values, 0.50),
+              percentile(values, 0.95), percentile(values, 1.0));
+}
+
+// Record -> alert painted, from the second alert of a job on: each record is
+// written when the monitor is idle (after a quiet 150 ms), and the screen is
+// read every millisecond until the alert's client area shows what it shows
+// once settled. Between two alerts the same is timed for the bare dialog in a
+// process of its own (bench_dialog), from the event that makes it: the
+// floor that Wine sets for any program. The first alert of the job is shown
+// before the series and not timed here (see benchFirst).
 int benchAlert(int samples) {
   Job job(monitorProgram(), "alert");
-  if (!startJob(job)) return 1;
-  std::vector<double> latencies;
-  const wchar_t* const messages[] = {L"Rear Access Door Open", L"Clamshell Open"};
+  BareDialog bare;
+  if (!startJob(job) || !bare.waitReady()) return 1;
   const std::uint32_t codes[] = {40020, 40021};
+  Picture references[2], bareReference;
+  if (!alertPicture(job, codes[0], &references[0]) ||
+      !alertPicture(job, codes[1], &references[1]) || !barePicture(bare, &bareReference)) {
+    std::fprintf(stderr, "the first alerts or the bare dialog did not show\n");
+    return 1;
+  }
+  std::vector<double> visible, painted, bareVisible, barePainted;
   for (int i = 0; i < samples; ++i) {
     Sleep(150);  // the monitor's loop is waiting again
-    double sentAt = 0;
-    if (!job.send(tarn::encodeStatus(codes[i % 2]), &sentAt)) return 1;
-    if (!pollUntil([&] { return visibleAlert(job.processId(), messages[i % 2]) != nullptr; },
-                   kWaitMs)) {
-      std::fprintf(stderr, "alert %d did not appear\n", i);
+    std::set<HWND> before = dialogWindows(job.processId());
+    double sentAt = 0, visibleMs = 0, paintedMs = 0;
+    if (!job.send(tarn::encodeStatus(codes[i % 2]), &sentAt) ||
+        !timeNewDialog(job.processId(), before, references[i % 2], sentAt, &visibleMs,
+                       &paintedMs)) {
+      std::fprintf(stderr, "alert %d was not painted\n", i);
       return 1;
     }
-    latencies.push_back(nowMs() - sentAt);
+    visible.push_back(visibleMs);
+    painted.push_back(paintedMs);
     if (!job.send(tarn::encodeStatus(10001)) || !waitForNoDialog(job.processId())) {
       std::fprintf(stderr, "alert %d was not dismissed\n", i);
       return 1;
     }
+    Sleep(150);
+    double shownAt = 0;
+    bare.show(&shownAt);
+    if (!timeNewDialog(bare.processId(), {}, bareReference, shownAt, &visibleMs, &paintedMs)) {
+      std::fprintf(stderr, "bare dialog %d was not painted\n", i);
+      return 1;
+    }
+    bareVisible.push_back(visibleMs);
+    barePainted.push_back(paintedMs);
+    if (!bare.hide()) return 1;
   }
   job.send(tarn::encodeJobEnd(7));
-  const double p50 = percentile(latencies, 0.50), p95 = percentile(latencies, 0.95);
-  std::printf("record -> alert visible, %d alerts: p50 %.1f ms, p95 %.1f ms, max %.1f ms\n",
-              samples, p50, p95, percentile(latencies, 1.0));
-  // The first alert of a job also pays for the first dialog of the process.
-  std::printf("each, in ms:");
-  for (double ms : latencies) std::printf(" %.1f", ms);
+  const double p50 = percentile(painted, 0.50), p95 = percentile(painted, 0.95);
+  const double floor50 = percentile(barePainted, 0.50), floor95 = percentile(barePainted, 0.95);
+  std::printf("%d alerts after the first of a job, each against a bare dialog:\n", samples);
+  printSeries("record -> alert painted", painted);
+  printSeries("record -> alert flagged visible", visible);
+  printSeries("event -> bare dialog painted", barePainted);
+  printSeries("event -> bare dialog flagged visible", bareVisible);
+  std::printf("  alert / bare dialog, painted:      p50 %.2f x, p95 %.2f x\n", p50 / floor50,
+              p95 / floor95);
+  std::printf("each alert painted, in ms:");
+  for (double ms : painted) std::printf(" %.1f", ms);
   std::printf("\n");
-  figure("alert_first_ms", latencies.front());
-  figure("alert_p50_ms", p50);
-  figure("alert_p95_ms", p95);
+  figure("alert_painted_p50_ms", p50);
+  figure("alert_painted_p95_ms", p95);
+  figure("alert_visible_p50_ms", percentile(visible, 0.50));
+  figure("bare_painted_p50_ms", floor50);
+  figure("bare_painted_p95_ms", floor95);
+  figure("alert_to_bare_p50", p50 / floor50);
+  figure("alert_to_bare_p95", p95 / floor95);
+  return 0;
+}
+
+// The first alert of a job, as the user meets it: a fresh monitor each
+// round, the printer and job records, a quiet 300 ms, then a status; timed
+// until the alert is painted. The bare dialog's first, in a fresh process
+// each round (ready, a quiet 300 ms, then its event), is the floor.
+int benchFirst(int rounds) {
+  Picture reference, bareReference;
+  {
+    Job job(monitorProgram(), "first-look");
+    if (!startJob(job) || !alertPicture(job, 40020, &reference)) return 1;
+    job.send(tarn::encodeJobEnd(7));
+    BareDialog bare;
+    if (!bare.waitReady() || !barePicture(bare, &bareReference)) return 1;
+  }
+  std::vector<double> painted, visible, barePainted;
+  for (int i = 0; i < rounds; ++i) {
+    double sentAt = 0, visibleMs = 0, paintedMs = 0;
+    {
+      Job job(monitorProgram(), "first");
+      if (!startJob(job)) return 1;
+      Sleep(300);
+      if (!job.send(tarn::encodeStatus(40020), &sentAt) ||
+          !timeNewDialog(job.processId(), {}, reference, sentAt, &visibleMs, &paintedMs)) {
+        std::fprintf(stderr, "the first alert of round %d was not painted\n", i);
+        return 1;
+      }
+      painted.push_back(paintedMs);
+      visible.push_back(visibleMs);
+      job.send(tarn::encodeJobEnd(7));
+      if (!job.waitForExit(kWaitMs)) std::fprintf(stderr, "a monitor did not end\n");
+    }
+    BareDialog bare;
+    if (!bare.waitReady()) return 1;
+    Sleep(300);
+    bare.show(&sentAt);
+    if (!timeNewDialog(bare.processId(), {}, bareReference, sentAt, &visibleMs, &paintedMs)) {
+      std::fprintf(stderr, "the bare dialog of round %d was not painted\n", i);
+      return 1;
+    }
+    barePainted.push_back(paintedMs);
+  }
+  std::printf("the first alert of a job, %d fresh monitors:\n", rounds);
+  std::printf("  record -> alert painted            p50 %6.1f ms, p90 %6.1f ms, max %6.1f ms\n",
+              percentile(painted, 0.5), percentile(painted, 0.9), percentile(painted, 1.0));
+  std::printf("  record -> alert flagged visible    p50 %6.1f ms, p90 %6.1f ms\n",
+              percentile(visible, 0.5), percentile(visible, 0.9));
+  std::printf("  event -> bare dialog painted       p50 %6.1f ms, p90 %6.1f ms (fresh process)\n",
+              percentile(barePainted, 0.5), percentile(barePainted, 0.9));
+  std::printf("each first alert painted, in ms:");
+  for (double ms : painted) std::printf(" %.1f", ms);
+  std::printf("\n");
+  figure("first_painted_p50_ms", percentile(painted, 0.5));
+  figure("first_painted_p90_ms", percentile(painted, 0.9));
+  figure("first_bare_painted_p50_ms", percentile(barePainted, 0.5));
+  figure("first_bare_painted_p90_ms", percentile(barePainted, 0.9));
   return 0;
 }
 
@@ -814,7 +1023,9 @@ int main(int argc, char** argv) {
   const int count = argc > 2 ? std::atoi(argv[2]) : 0;
   int result = 2;
   if (what == "alert") {
-    result = benchAlert(count > 0 ? count : 40);
+    result = benchAlert(count > 0 ? count : 100);
+  } else if (what == "first") {
+    result = benchFirst(count > 0 ? count : 10);
   } else if (what == "idle") {
     result = benchIdle(count > 0 ? count : 10);
   } else if (what == "startup") {
@@ -822,7 +1033,7 @@ int main(int argc, char** argv) {
   } else if (what == "growth") {
     result = benchGrowth(count > 0 ? count : 10000);
   } else {
-    std::fprintf(stderr, "usage: monitor_bench alert|idle|startup|growth [COUNT]\n");
+    std::fprintf(stderr, "usage: monitor_bench alert|first|idle|startup|growth [COUNT]\n");
   }
   if (keeper != nullptr) DestroyWindow(keeper);
   return result;
