@@ -402,14 +402,16 @@ TEST(UserHoldsTheThread, AFloodWrittenWhileAMessageBoxIsOpenIsReadAtOnceAndHandl
   MonitorRun run(script.text());
   ASSERT_TRUE(run.started());
   const Dialog alert = waitForAlert(run, kDoorOpen);
-  ASSERT_TRUE(probe::clickControl(alert.window, kMoreLink));
+  ASSERT_TRUE(probe::clickControl(alert.window, IDC_MORE_LINK));
   std::string seen;
-  ASSERT_TRUE(waitForScreen(run, {{115, kDoorOpen}, {501, kDoorOpen}}, &seen)) << seen;
+  ASSERT_TRUE(waitForScreen(
+      run, {{IDD_STATUS_DETAILED, kDoorOpen}, {IDD_STATUS_NOTIFICATION, kDoorOpen}}, &seen))
+      << seen;
   Dialog details;
   for (const Dialog& dialog : probe::visibleDialogsOf(run.monitorId())) {
-    if (templateOf(dialog) == 115) details = dialog;
+    if (templateOf(dialog) == IDD_STATUS_DETAILED) details = dialog;
   }
-  ASSERT_TRUE(probe::clickControl(details.window, kHelpLink));
+  ASSERT_TRUE(probe::clickControl(details.window, IDC_HELP_LINK));
   HWND box = nullptr;
   ASSERT_TRUE(probe::waitUntil(
       [&] {
@@ -427,9 +429,10 @@ TEST(UserHoldsTheThread, AFloodWrittenWhileAMessageBoxIsOpenIsReadAtOnceAndHandl
   ASSERT_TRUE(probe::clickControl(box, IDOK));
   ASSERT_TRUE(read) << "the flood was not read while the box was open: " << run.logSoFar();
   EXPECT_TRUE(boxStillOpen);
-  EXPECT_EQ(whileOpen, (std::map<int, std::wstring>{{115, kDoorOpen}, {501, kDoorOpen}}))
+  EXPECT_EQ(whileOpen, (std::map<int, std::wstring>{{IDD_STATUS_DETAILED, kDoorOpen},
+                                                    {IDD_STATUS_NOTIFICATION, kDoorOpen}}))
       << describe(whileOpen);
-  EXPECT_TRUE(waitForScreen(run, {{504, kDuplex}}, &seen)) << seen;
+  EXPECT_TRUE(waitForScreen(run, {{IDD_STATUS_INLINE, kDuplex}}, &seen)) << seen;
   run.signal("done");
   EXPECT_EQ(0u, exitCodeWatching(run));
 }
