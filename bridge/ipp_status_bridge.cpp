@@ -142,35 +142,35 @@ class Printer {
   std::optional<PrinterSnapshot> attributes() {
     bridge::ipp::Response response;
     if (!ask("Get-Printer-Attributes",
-             bridge::ipp::EncodeGetPrinterAttributes(target_, nextRequestId()), &response))
+             bridge::ipp::encodeGetPrinterAttributes(target_, nextRequestId()), &response))
       return std::nullopt;
-    return bridge::ReadPrinterSnapshot(response);
+    return bridge::readPrinterSnapshot(response);
   }
 
   JobAnswer job(std::int32_t id, JobSnapshot* out) {
     bridge::ipp::Response response;
-    if (!exchange(bridge::ipp::EncodeGetJobAttributes(target_, nextRequestId(), id), &response,
+    if (!exchange(bridge::ipp::encodeGetJobAttributes(target_, nextRequestId(), id), &response,
                   "Get-Job-Attributes"))
       return JobAnswer::kFailed;
-    if (response.status_code == bridge::ipp::kClientErrorNotFound) {
+    if (response.statusCode == bridge::ipp::kClientErrorNotFound) {
       health_->answered();
       return JobAnswer::kForgotten;
     }
     if (!response.successful()) {
-      health_->failed("Get-Job-Attributes answered " + statusCodeName(response.status_code));
+      health_->failed("Get-Job-Attributes answered " + statusCodeName(response.statusCode));
       return JobAnswer::kFailed;
     }
     health_->answered();
-    *out = bridge::ReadJobSnapshot(response);
+    *out = bridge::readJobSnapshot(response);
     if (out->id == 0) out->id = id;
     return JobAnswer::kKnown;
   }
 
   std::optional<std::vector<JobSnapshot>> jobs() {
     bridge::ipp::Response response;
-    if (!ask("Get-Jobs", bridge::ipp::EncodeGetJobs(target_, nextRequestId()), &response))
+    if (!ask("Get-Jobs", bridge::ipp::encodeGetJobs(target_, nextRequestId()), &response))
       return std::nullopt;
-    return bridge::ReadJobs(response);
+    return bridge::readJobs(response);
   }
 
  private:
@@ -190,7 +190,7 @@ class Printer {
     if (!exchange(request, response, operation)) return false;
     if (!response->successful()) {
       health_->failed(std::string(operation) + " answered " +
-                      statusCodeName(response->status_code));
+                      statusCodeName(response->statusCode));
       return false;
     }
     health_->answered();
@@ -314,12 +314,12 @@ int followJob(const Settings& settings, Printer* printer, std::int32_t jobId, Lo
       break;
     }
     if (jobAnswer == Printer::JobAnswer::kKnown) {
-      jobLine.line(log, "job " + std::to_string(jobId) + " " + bridge::JobStateName(job.state) +
+      jobLine.line(log, "job " + std::to_string(jobId) + " " + bridge::jobStateName(job.state) +
                             ": " + joined(job.reasons));
     }
     if (printerState && jobAnswer == Printer::JobAnswer::kKnown) {
-      const std::optional<std::uint32_t> code = memory.Update(*printerState, job.state);
-      const bridge::StatusChoice& choice = memory.last_choice();
+      const std::optional<std::uint32_t> code = memory.update(*printerState, job.state);
+      const bridge::StatusChoice& choice = memory.lastChoice();
       // offline, paused, media-low and the like have no row: the trace
       // tells why nothing shows.
       const std::string unmatched = joined(choice.unmatched);
@@ -328,16 +328,16 @@ int followJob(const Settings& settings, Printer* printer, std::int32_t jobId, Lo
       if (code) {
         std::string what = "code " + std::to_string(*code) + " sent";
         if (!choice.reason.empty()) what += ": " + choice.reason;
-        if (choice.colours) what += " (" + bridge::ColourSetName(choice.colours) + ")";
+        if (choice.colours) what += " (" + bridge::colourSetName(choice.colours) + ")";
         if (!send(tarn::encodeStatus(*code), what)) break;
       }
-      if (bridge::IsFinal(job.state)) {
+      if (bridge::isFinal(job.state)) {
         endOfJob = true;
         break;
       }
     }
     const ULONGLONG now = GetTickCount64();
-    next += options.interval_ms;
+    next += options.intervalMs;
     // A poll that took longer than the interval is not made up for.
     if (next < now) next = now;
     if (program.wait(static_cast<DWORD>(next - now))) {
@@ -376,7 +376,7 @@ std::optional<std::int32_t> waitForJob(const Settings& settings, Printer* printe
       std::vector<JobSnapshot> candidates;
       for (const JobSnapshot& job : *jobs)
         if (done.count(job.id) == 0) candidates.push_back(job);
-      if (std::optional<std::int32_t> oldest = bridge::OldestJobNotCompleted(candidates))
+      if (std::optional<std::int32_t> oldest = bridge::oldestJobNotCompleted(candidates))
         return oldest;
       if (!announced) log->line("waiting for a job");
       announced = true;
@@ -387,7 +387,7 @@ std::optional<std::int32_t> waitForJob(const Settings& settings, Printer* printe
       return std::nullopt;
     }
     const ULONGLONG now = GetTickCount64();
-    next += settings.options.interval_ms;
+    next += settings.options.intervalMs;
     if (next < now) next = now;
     Sleep(static_cast<DWORD>(next - now));
   }
@@ -404,7 +404,7 @@ bool waitForAnswer(const Settings& settings, Printer* printer, PrinterHealth* he
       return false;
     }
     const ULONGLONG now = GetTickCount64();
-    next += settings.options.interval_ms;
+    next += settings.options.intervalMs;
     if (next < now) next = now;
     Sleep(static_cast<DWORD>(next - now));
   }
@@ -436,7 +436,7 @@ int run(Settings settings, Log* log) {
   const bridge::BridgeOptions& options = settings.options;
   bridge::IppClient client;
   std::string error;
-  log->line("printer " + options.printer_uri);
+  log->line("printer " + options.printerUri);
   if (!client.open(options.uri, options.insecure, &error)) {
     log->line(error);
     trace(error);
@@ -444,7 +444,7 @@ int run(Settings settings, Log* log) {
   }
   PrinterHealth health(log);
   Printer printer(&client,
-                  {options.printer_uri, options.user.empty() ? currentUserName() : options.user},
+                  {options.printerUri, options.user.empty() ? currentUserName() : options.user},
                   &health);
   std::set<std::int32_t> done;
   int exitCode = 0;
@@ -477,7 +477,7 @@ int wmain(int argc, wchar_t** argv) {
     std::fputs(kUsage, stderr);
     return kUsageError;
   }
-  if (!bridge::ParseBridgeOptions(arguments, &settings.options, &error)) {
+  if (!bridge::parseBridgeOptions(arguments, &settings.options, &error)) {
     // One line that names what is wrong; the usage is there with --help.
     std::fprintf(stderr, "ipp_status_bridge: %s (--help: usage)\n", error.c_str());
     return kUsageError;
@@ -489,9 +489,9 @@ int wmain(int argc, wchar_t** argv) {
                           ? L"ipp-status-bridge-" + std::to_wstring(GetCurrentProcessId())
                           : platform::utf8ToWide(settings.options.name);
   Log log;
-  if (!settings.options.log_path.empty() && !log.openFile(settings.options.log_path)) {
+  if (!settings.options.logPath.empty() && !log.openFile(settings.options.logPath)) {
     std::fprintf(stderr, "ipp_status_bridge: --log: cannot write %s\n",
-                 settings.options.log_path.c_str());
+                 settings.options.logPath.c_str());
     return kUsageError;
   }
   return run(std::move(settings), &log);
