@@ -47,6 +47,11 @@ constexpr ReasonRow kReasonTable[] = {
 // dismisses the alerts of conditions that have cleared.
 constexpr uint32_t kPrintingCode = 10023;
 
+// "Ready": dismisses every alert. While a job waits (pending, held, stopped)
+// no "Printing" comes, so this is what takes away the alert of a condition
+// that cleared meanwhile.
+constexpr uint32_t kReadyCode = 10001;
+
 // Reasons a printer may send that the table leaves out, and others that
 // share a prefix with the table's: a keyword cut short is completed only
 // when exactly one of all these begins with it.
@@ -283,6 +288,19 @@ int rowOf(std::string_view reason) {
 
 bool isLowInkCode(uint32_t code) {
   return (code >= 10209 && code <= 10212) || code == 10217;
+}
+
+// The codes that put something in front of the user; "Printing" and
+// "Ready" take it away.
+bool isAlert(uint32_t code) {
+  return code != kPrintingCode && code != kReadyCode;
+}
+
+// A job that waits to print, or was stopped: it is not processing, and has
+// not ended (its end is told otherwise).
+bool isWaiting(JobState state) {
+  return state == JobState::kPending || state == JobState::kPendingHeld ||
+         state == JobState::kProcessingStopped;
 }
 
 bool contains(const std::vector<ColourSet>& sets, ColourSet colours) {
@@ -560,7 +578,15 @@ std::optional<uint32_t> JobStatusMemory::update(const PrinterSnapshot& printer,
                      suppressed.end());
   }
   lastChoice_ = chooseStatusCode(printer, jobState, suppressed);
-  const StatusChoice& choice = lastChoice_;
+  StatusChoice& choice = lastChoice_;
+  // Nothing applies while the job waits, yet an alert was the last thing
+  // sent: its condition cleared, and the user expects the alert to go now,
+  // not when the job prints or ends. "Ready" is then the last code sent, so
+  // it goes once. The low-ink alert sent last is still chosen above (not
+  // suppressed), so it stays; an earlier low-ink set counts as shown.
+  if (!choice.code && isWaiting(jobState) && lastSent_ && isAlert(*lastSent_)) {
+    choice.code = kReadyCode;
+  }
   if (!choice.code || choice.code == lastSent_) return std::nullopt;
   lastSent_ = choice.code;
   if (isLowInkCode(*choice.code)) {

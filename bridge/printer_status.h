@@ -133,6 +133,8 @@ StatusChoice chooseStatusCode(const PrinterSnapshot& printer, JobState jobState,
 // The per-job memory that turns a choice every poll into a code sent only
 // when it changes, and a low-ink alert at most once per job for a set of
 // colours (the user closed it; it must not come back when a jam clears).
+// When nothing applies while the job waits (pending, held, stopped) after an
+// alert was sent, it sends "Ready" (10001) once, which takes the alert away.
 class JobStatusMemory {
  public:
   // Forgets everything: a new job starts.

@@ -73,7 +73,7 @@ void checkChoice(const bridge::StatusChoice& choice) {
   if (!choice.code) return;
   static const uint32_t kCodes[] = {42000, 40021, 40020, 41000, 10300, 10301, 10302,
                                     10303, 10307, 11011, 11010, 10209, 10210, 10211,
-                                    10212, 10217, 10023};
+                                    10212, 10217, 10023, 10001};
   bool known = false;
   for (uint32_t code : kCodes) known = known || *choice.code == code;
   check(known);

@@ -276,6 +276,51 @@ TEST(JobStatusMemoryTest, SendsChangesAndLowInkOncePerJob) {
   EXPECT_EQ(memory.update(snapshotOf(blackLowOnly), JobState::kPending), 10209u);
 }
 
+// While the job waits no "Printing" comes: a condition that clears then is
+// taken off the screen with "Ready", once, and only after an alert.
+TEST(JobStatusMemoryTest, ReadyWhenAConditionClearsWhileTheJobWaits) {
+  using M = Printer::M;
+  const M blackLow{"Black", "#000000", "ink", 4, 10};
+  const M cyanOk{"Cyan", "#00FFFF", "ink", 60, 10};
+  const Printer clear{{"none"}, {blackLow, cyanOk}};
+  const Printer jam{{"media-jam-error"}, {blackLow, cyanOk}};
+  const Printer cover{{"cover-open-error"}, {blackLow, cyanOk}};
+  const Printer blackLowOnly{{"marker-supply-low-warning"}, {blackLow, cyanOk}};
+  const Printer jamAndLow{{"media-jam-error", "marker-supply-low-warning"}, {blackLow, cyanOk}};
+  const JobState pending = JobState::kPending;
+  const JobState held = JobState::kPendingHeld;
+  const JobState stopped = JobState::kProcessingStopped;
+  struct Poll {
+    const char* what;
+    Printer printer;
+    JobState job;
+    std::optional<uint32_t> sent;
+  } polls[] = {
+      {"waiting, no alert yet: nothing to take away", clear, pending, std::nullopt},
+      {"jam while pending", jam, pending, 42000},
+      {"jam cleared while pending: Ready", clear, pending, 10001},
+      {"still clear: Ready once", clear, pending, std::nullopt},
+      {"cover open while held", cover, held, 40021},
+      {"cover closed while held: Ready", clear, held, 10001},
+      {"black low while stopped", blackLowOnly, stopped, 10209},
+      {"still low: stays on screen", blackLowOnly, stopped, std::nullopt},
+      {"ink replaced: Ready", clear, stopped, 10001},
+      {"jam", jamAndLow, pending, 42000},
+      {"jam cleared, low ink shown before: Ready, not low again", blackLowOnly, pending, 10001},
+      {"still", blackLowOnly, pending, std::nullopt},
+      {"job prints", clear, JobState::kProcessing, 10023},
+      {"job stopped, no alert on screen: Printing stays", clear, stopped, std::nullopt},
+      {"jam while printing", jam, JobState::kProcessing, 42000},
+      {"cleared as the job completes: its end takes over", clear, JobState::kCompleted,
+       std::nullopt},
+  };
+  JobStatusMemory memory;
+  for (const Poll& poll : polls) {
+    SCOPED_TRACE(poll.what);
+    EXPECT_EQ(memory.update(snapshotOf(poll.printer), poll.job), poll.sent);
+  }
+}
+
 TEST(JobsTest, OldestJobNotCompleted) {
   IppBytes bytes;
   bytes.header(0, 1).u8(0x01).attr(0x47, "attributes-charset", "utf-8");
