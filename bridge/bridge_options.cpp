@@ -4,7 +4,8 @@ namespace bridge {
 namespace {
 
 // A decimal number without sign, space or suffix, within [low, high].
-bool ParseNumber(std::string_view text, std::uint64_t low, std::uint64_t high, std::uint64_t* out) {
+bool parseNumber(std::string_view text, std::uint64_t low, std::uint64_t high,
+                 std::uint64_t* out) {
   if (text.empty() || text.size() > 10) return false;
   std::uint64_t value = 0;
   for (char c : text) {
@@ -16,18 +17,18 @@ bool ParseNumber(std::string_view text, std::uint64_t low, std::uint64_t high, s
   return true;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
+bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
 }  // namespace
 
-bool ParsePrinterUri(std::string_view text, PrinterUri* out, std::string* error) {
+bool parsePrinterUri(std::string_view text, PrinterUri* out, std::string* error) {
   PrinterUri uri;
   std::string_view rest;
-  if (StartsWith(text, "ipp://")) {
+  if (startsWith(text, "ipp://")) {
     rest = text.substr(6);
-  } else if (StartsWith(text, "ipps://")) {
+  } else if (startsWith(text, "ipps://")) {
     uri.secure = true;
     rest = text.substr(7);
   } else {
@@ -42,7 +43,7 @@ bool ParsePrinterUri(std::string_view text, PrinterUri* out, std::string* error)
     return false;
   }
   std::string_view port;
-  if (StartsWith(authority, "[")) {
+  if (startsWith(authority, "[")) {
     const std::size_t close = authority.find(']');
     if (close == std::string_view::npos) {
       *error = "PRINTER-URI: the IPv6 address has no closing ']'";
@@ -75,7 +76,7 @@ bool ParsePrinterUri(std::string_view text, PrinterUri* out, std::string* error)
   }
   if (!port.empty() || authority.back() == ':') {
     std::uint64_t number = 0;
-    if (!ParseNumber(port, 1, 65535, &number)) {
+    if (!parseNumber(port, 1, 65535, &number)) {
       *error = "PRINTER-URI: the port must be a number from 1 to 65535";
       return false;
     }
@@ -85,7 +86,7 @@ bool ParsePrinterUri(std::string_view text, PrinterUri* out, std::string* error)
   return true;
 }
 
-bool ParseBridgeOptions(const std::vector<std::string>& arguments, BridgeOptions* out,
+bool parseBridgeOptions(const std::vector<std::string>& arguments, BridgeOptions* out,
                         std::string* error) {
   BridgeOptions options;
   std::size_t i = 0;
@@ -110,29 +111,28 @@ bool ParseBridgeOptions(const std::vector<std::string>& arguments, BridgeOptions
       const std::string& value = arguments[++i];
       std::uint64_t number = 0;
       if (arg == "--job") {
-        if (!ParseNumber(value, 1, 0x7fffffff, &number)) {
+        if (!parseNumber(value, 1, 0x7fffffff, &number)) {
           *error = "--job: \"" + value + "\" is not a job id (a number from 1 to 2147483647)";
           return false;
         }
         options.job = static_cast<std::int32_t>(number);
       } else if (arg == "--jobs") {
-        if (!ParseNumber(value, 0, 1000000, &number)) {
+        if (!parseNumber(value, 0, 1000000, &number)) {
           *error = "--jobs: \"" + value + "\" is not a number from 0 to 1000000";
           return false;
         }
         options.jobs = static_cast<std::uint32_t>(number);
       } else if (arg == "--interval") {
-        if (!ParseNumber(value, kMinIntervalMs, kMaxIntervalMs, &number)) {
-          *error =
-              "--interval: \"" + value + "\" is not a number of milliseconds from 200 to 60000";
+        if (!parseNumber(value, kMinIntervalMs, kMaxIntervalMs, &number)) {
+          *error = "--interval: \"" + value + "\" is not a number of milliseconds from 200 to 60000";
           return false;
         }
-        options.interval_ms = static_cast<std::uint32_t>(number);
+        options.intervalMs = static_cast<std::uint32_t>(number);
       } else if (value.empty()) {
         *error = arg + " needs a value";
         return false;
       } else if (arg == "--log") {
-        options.log_path = value;
+        options.logPath = value;
       } else if (arg == "--name") {
         // The name ends up in \\.\pipe\NAME.status: no path separators.
         if (value.find_first_of("\\/") != std::string::npos) {
@@ -149,14 +149,14 @@ bool ParseBridgeOptions(const std::vector<std::string>& arguments, BridgeOptions
       *error = "unknown option " + arg;
       return false;
     }
-    if (!options.printer_uri.empty()) {
+    if (!options.printerUri.empty()) {
       *error = "unexpected argument " + arg + " (a PROGRAM comes after --)";
       return false;
     }
-    if (!ParsePrinterUri(arg, &options.uri, error)) return false;
-    options.printer_uri = arg;
+    if (!parsePrinterUri(arg, &options.uri, error)) return false;
+    options.printerUri = arg;
   }
-  if (options.printer_uri.empty()) {
+  if (options.printerUri.empty()) {
     *error = "PRINTER-URI is missing";
     return false;
   }

@@ -24,18 +24,18 @@ struct PrinterUri {
 };
 
 // Parses a printer URI; on failure answers false and why, in *error.
-bool ParsePrinterUri(std::string_view text, PrinterUri* out, std::string* error);
+bool parsePrinterUri(std::string_view text, PrinterUri* out, std::string* error);
 
 inline constexpr std::uint32_t kMinIntervalMs = 200;
 inline constexpr std::uint32_t kMaxIntervalMs = 60000;
 
 struct BridgeOptions {
-  std::string printer_uri;  // as given: what the requests carry
+  std::string printerUri;  // as given: what the requests carry
   PrinterUri uri;
   std::optional<std::int32_t> job;  // --job: the first job followed
   std::uint32_t jobs = 1;           // --jobs; 0: until stopped
-  std::uint32_t interval_ms = 1000;
-  std::string log_path;
+  std::uint32_t intervalMs = 1000;
+  std::string logPath;
   std::string name;  // --name; empty: the bridge makes one
   bool insecure = false;
   std::string user;                  // --user; empty: the user's name
@@ -44,7 +44,7 @@ struct BridgeOptions {
 
 // Parses the arguments after the program's name. On failure answers false
 // and one line that names the option or argument at fault, in *error.
-bool ParseBridgeOptions(const std::vector<std::string>& arguments, BridgeOptions* out,
+bool parseBridgeOptions(const std::vector<std::string>& arguments, BridgeOptions* out,
                         std::string* error);
 
 }  // namespace bridge

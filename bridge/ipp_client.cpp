@@ -139,7 +139,7 @@ bool IppClient::exchange(const std::vector<std::uint8_t>& body, ipp::Response* r
              " bytes where Content-Length says " + std::to_string(announced);
     return false;
   }
-  ipp::DecodeResult decoded = ipp::DecodeResponse(buffer.body());
+  ipp::DecodeResult decoded = ipp::decodeResponse(buffer.body());
   if (!decoded.ok()) {
     *error = "response refused: " + decoded.message;
     return false;

@@ -5,17 +5,11 @@
 namespace bridge {
 namespace ipp {
 
-const char* const kPrinterAttributesRequested[] = {"printer-state",
-                                                   "printer-state-reasons",
-                                                   "printer-name",
-                                                   "printer-info",
-                                                   "marker-names",
-                                                   "marker-colors",
-                                                   "marker-levels",
-                                                   "marker-low-levels",
-                                                   "marker-types",
-                                                   "printer-supply",
-                                                   "printer-supply-description"};
+const char* const kPrinterAttributesRequested[] = {
+    "printer-state",  "printer-state-reasons", "printer-name",
+    "printer-info",   "marker-names",          "marker-colors",
+    "marker-levels",  "marker-low-levels",     "marker-types",
+    "printer-supply", "printer-supply-description"};
 const size_t kPrinterAttributesRequestedCount =
     sizeof(kPrinterAttributesRequested) / sizeof(kPrinterAttributesRequested[0]);
 
@@ -24,11 +18,11 @@ namespace {
 // Every value length and name length on the wire is 16 bits.
 constexpr size_t kMaxFieldBytes = 0xffff;
 
-uint16_t BigEndian16(const uint8_t* p) {
+uint16_t bigEndian16(const uint8_t* p) {
   return static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
 
-uint32_t BigEndian32(const uint8_t* p) {
+uint32_t bigEndian32(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
          (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
@@ -42,31 +36,31 @@ class Cursor {
   size_t offset() const { return offset_; }
   size_t remaining() const { return size_ - offset_; }
 
-  bool ReadU8(uint8_t* out) {
+  bool readU8(uint8_t* out) {
     if (remaining() < 1) return false;
     *out = data_[offset_++];
     return true;
   }
-  bool ReadU16(uint16_t* out) {
+  bool readU16(uint16_t* out) {
     if (remaining() < 2) return false;
-    *out = BigEndian16(data_ + offset_);
+    *out = bigEndian16(data_ + offset_);
     offset_ += 2;
     return true;
   }
-  bool ReadU32(uint32_t* out) {
+  bool readU32(uint32_t* out) {
     if (remaining() < 4) return false;
-    *out = BigEndian32(data_ + offset_);
+    *out = bigEndian32(data_ + offset_);
     offset_ += 4;
     return true;
   }
   // Copies `count` bytes; checked before anything is allocated.
-  bool ReadBytes(size_t count, std::string* out) {
+  bool readBytes(size_t count, std::string* out) {
     if (remaining() < count) return false;
     out->assign(reinterpret_cast<const char*>(data_ + offset_), count);
     offset_ += count;
     return true;
   }
-  bool Skip(size_t count) {
+  bool skip(size_t count) {
     if (remaining() < count) return false;
     offset_ += count;
     return true;
@@ -79,9 +73,9 @@ class Cursor {
 };
 
 // Tags whose values the decoder keeps; the others are skipped whole.
-bool IsKnownValueTag(uint8_t tag) {
-  return (tag >= 0x10 && tag <= 0x1f) ||             // out-of-band
-         (tag >= kIntegerTag && tag <= kEnumTag) ||  // integer, boolean, enum
+bool isKnownValueTag(uint8_t tag) {
+  return (tag >= 0x10 && tag <= 0x1f) ||               // out-of-band
+         (tag >= kIntegerTag && tag <= kEnumTag) ||     // integer, boolean, enum
          (tag >= kOctetStringTag && tag <= kEndCollectionTag) ||
          (tag >= kTextWithoutLanguageTag && tag <= kMemberAttrNameTag);
 }
@@ -99,19 +93,19 @@ class Decoder {
   Decoder(const uint8_t* data, size_t size, DecodeResult* result)
       : cursor_(data, size), result_(result) {}
 
-  bool Run() {
+  bool run() {
     Response& response = result_->response;
     uint16_t status = 0;
-    if (!cursor_.ReadU8(&response.version_major) || !cursor_.ReadU8(&response.version_minor) ||
-        !cursor_.ReadU16(&status) || !cursor_.ReadU32(&response.request_id)) {
-      return Fail(DecodeError::kTruncated, 0, "truncated header (8 bytes needed)");
+    if (!cursor_.readU8(&response.versionMajor) || !cursor_.readU8(&response.versionMinor) ||
+        !cursor_.readU16(&status) || !cursor_.readU32(&response.requestId)) {
+      return fail(DecodeError::kTruncated, 0, "truncated header (8 bytes needed)");
     }
-    response.status_code = status;
-    return DecodeGroups();
+    response.statusCode = status;
+    return decodeGroups();
   }
 
  private:
-  bool Fail(DecodeError error, size_t offset, const std::string& what) {
+  bool fail(DecodeError error, size_t offset, const std::string& what) {
     result_->error = error;
     result_->offset = offset;
     result_->message = what + " at byte " + std::to_string(offset);
@@ -119,96 +113,96 @@ class Decoder {
   }
 
   // Reads the name and value of the element whose tag was just read.
-  bool ReadElement(Element* element) {
-    uint16_t name_length = 0;
-    uint16_t value_length = 0;
-    if (!cursor_.ReadU16(&name_length)) {
-      return Fail(DecodeError::kTruncated, cursor_.offset(), "truncated name length");
+  bool readElement(Element* element) {
+    uint16_t nameLength = 0;
+    uint16_t valueLength = 0;
+    if (!cursor_.readU16(&nameLength)) {
+      return fail(DecodeError::kTruncated, cursor_.offset(), "truncated name length");
     }
-    if (!cursor_.ReadBytes(name_length, &element->name)) {
-      return Fail(DecodeError::kTruncated, cursor_.offset() - 2,
-                  "name length " + std::to_string(name_length) + " beyond the body");
+    if (!cursor_.readBytes(nameLength, &element->name)) {
+      return fail(DecodeError::kTruncated, cursor_.offset() - 2,
+                  "name length " + std::to_string(nameLength) + " beyond the body");
     }
-    if (!cursor_.ReadU16(&value_length)) {
-      return Fail(DecodeError::kTruncated, cursor_.offset(), "truncated value length");
+    if (!cursor_.readU16(&valueLength)) {
+      return fail(DecodeError::kTruncated, cursor_.offset(), "truncated value length");
     }
     // A value of an unknown tag is skipped without being copied.
-    bool keep = IsKnownValueTag(element->tag);
-    bool there =
-        keep ? cursor_.ReadBytes(value_length, &element->value) : cursor_.Skip(value_length);
+    bool keep = isKnownValueTag(element->tag);
+    bool there = keep ? cursor_.readBytes(valueLength, &element->value)
+                      : cursor_.skip(valueLength);
     if (!there) {
-      return Fail(DecodeError::kTruncated, cursor_.offset() - 2,
-                  "value length " + std::to_string(value_length) + " beyond the body");
+      return fail(DecodeError::kTruncated, cursor_.offset() - 2,
+                  "value length " + std::to_string(valueLength) + " beyond the body");
     }
     return true;
   }
 
-  bool Count(size_t offset) {
+  bool countItem(size_t offset) {
     if (++items_ > kMaxValues) {
-      return Fail(DecodeError::kTooManyValues, offset,
+      return fail(DecodeError::kTooManyValues, offset,
                   "more than " + std::to_string(kMaxValues) + " attributes and values");
     }
     return true;
   }
 
-  bool DecodeGroups() {
+  bool decodeGroups() {
     std::vector<AttributeGroup>& groups = result_->response.groups;
     // Index of the attribute that additional values join; none at a group's start.
     size_t current = SIZE_MAX;
     for (;;) {
       Element element;
       element.offset = cursor_.offset();
-      if (!cursor_.ReadU8(&element.tag)) {
-        return Fail(DecodeError::kTruncated, element.offset, "no end-of-attributes tag");
+      if (!cursor_.readU8(&element.tag)) {
+        return fail(DecodeError::kTruncated, element.offset, "no end-of-attributes tag");
       }
       if (element.tag == kEndOfAttributesTag) return true;
       if (element.tag <= kLastDelimiterTag) {
         if (element.tag == 0) {
-          return Fail(DecodeError::kReservedTag, element.offset, "reserved delimiter tag 0x00");
+          return fail(DecodeError::kReservedTag, element.offset, "reserved delimiter tag 0x00");
         }
         groups.push_back(AttributeGroup{element.tag, {}});
         current = SIZE_MAX;
         continue;
       }
-      if (!ReadElement(&element)) return false;
+      if (!readElement(&element)) return false;
       if (groups.empty()) {
-        return Fail(DecodeError::kOutsideGroup, element.offset, "attribute before any group");
+        return fail(DecodeError::kOutsideGroup, element.offset, "attribute before any group");
       }
       if (element.tag == kMemberAttrNameTag || element.tag == kEndCollectionTag) {
-        return Fail(DecodeError::kBadCollection, element.offset,
+        return fail(DecodeError::kBadCollection, element.offset,
                     element.tag == kEndCollectionTag ? "endCollection outside a collection"
                                                      : "memberAttrName outside a collection");
       }
       std::vector<Attribute>& attributes = groups.back().attributes;
       if (element.name.empty()) {
         if (current == SIZE_MAX) {
-          return Fail(DecodeError::kAdditionalValueFirst, element.offset,
+          return fail(DecodeError::kAdditionalValueFirst, element.offset,
                       "additional value without an attribute before it");
         }
       } else {
-        if (!Count(element.offset)) return false;
+        if (!countItem(element.offset)) return false;
         attributes.push_back(Attribute{std::move(element.name), {}});
         current = attributes.size() - 1;
       }
-      if (!AddValue(&element, 1, &attributes[current])) return false;
+      if (!addValue(&element, 1, &attributes[current])) return false;
     }
   }
 
   // Adds the element's value to `attribute` (decoding a collection first);
   // a value of an unknown tag is left out. `depth` is the depth the value
   // would have as a collection.
-  bool AddValue(Element* element, int depth, Attribute* attribute) {
-    if (!IsKnownValueTag(element->tag)) return true;
-    if (!Count(element->offset)) return false;
+  bool addValue(Element* element, int depth, Attribute* attribute) {
+    if (!isKnownValueTag(element->tag)) return true;
+    if (!countItem(element->offset)) return false;
     Value value;
     value.tag = element->tag;
     if (element->tag == kBegCollectionTag) {
       if (depth > kMaxCollectionDepth) {
-        return Fail(DecodeError::kTooDeep, element->offset,
+        return fail(DecodeError::kTooDeep, element->offset,
                     "collections nested deeper than " + std::to_string(kMaxCollectionDepth));
       }
       // The begCollection's own value is meaningless; members follow it.
-      if (!DecodeCollection(depth, &value.members)) return false;
+      if (!decodeCollection(depth, &value.members)) return false;
     } else {
       value.bytes = std::move(element->value);
     }
@@ -217,38 +211,37 @@ class Decoder {
   }
 
   // Reads members up to the matching endCollection.
-  bool DecodeCollection(int depth, std::vector<Attribute>* members) {
+  bool decodeCollection(int depth, std::vector<Attribute>* members) {
     size_t current = SIZE_MAX;
     for (;;) {
       Element element;
       element.offset = cursor_.offset();
-      if (!cursor_.ReadU8(&element.tag)) {
-        return Fail(DecodeError::kTruncated, element.offset, "collection not ended");
+      if (!cursor_.readU8(&element.tag)) {
+        return fail(DecodeError::kTruncated, element.offset, "collection not ended");
       }
       if (element.tag <= kLastDelimiterTag) {
-        return Fail(DecodeError::kBadCollection, element.offset,
-                    "delimiter tag inside a collection");
+        return fail(DecodeError::kBadCollection, element.offset, "delimiter tag inside a collection");
       }
-      if (!ReadElement(&element)) return false;
+      if (!readElement(&element)) return false;
       if (!element.name.empty()) {
-        return Fail(DecodeError::kBadCollection, element.offset,
+        return fail(DecodeError::kBadCollection, element.offset,
                     "value with a name inside a collection");
       }
       if (element.tag == kEndCollectionTag) return true;
       if (element.tag == kMemberAttrNameTag) {
         if (element.value.empty()) {
-          return Fail(DecodeError::kBadCollection, element.offset, "member without a name");
+          return fail(DecodeError::kBadCollection, element.offset, "member without a name");
         }
-        if (!Count(element.offset)) return false;
+        if (!countItem(element.offset)) return false;
         members->push_back(Attribute{std::move(element.value), {}});
         current = members->size() - 1;
         continue;
       }
       if (current == SIZE_MAX) {
-        return Fail(DecodeError::kAdditionalValueFirst, element.offset,
+        return fail(DecodeError::kAdditionalValueFirst, element.offset,
                     "collection value without a member name before it");
       }
-      if (!AddValue(&element, depth + 1, &(*members)[current])) return false;
+      if (!addValue(&element, depth + 1, &(*members)[current])) return false;
     }
   }
 
@@ -260,82 +253,82 @@ class Decoder {
 // Builds a request; remembers when a text was too long to encode.
 class RequestWriter {
  public:
-  RequestWriter(uint16_t operation, uint32_t request_id, const RequestTarget& target,
-                bool with_printer_uri) {
-    U8(1);  // version 1.1
-    U8(1);
-    U16(operation);
-    U8(static_cast<uint8_t>(request_id >> 24));
-    U8(static_cast<uint8_t>(request_id >> 16));
-    U8(static_cast<uint8_t>(request_id >> 8));
-    U8(static_cast<uint8_t>(request_id));
-    U8(kOperationAttributesTag);
+  RequestWriter(uint16_t operation, uint32_t requestId, const RequestTarget& target,
+                bool withPrinterUri) {
+    u8(1);  // version 1.1
+    u8(1);
+    u16(operation);
+    u8(static_cast<uint8_t>(requestId >> 24));
+    u8(static_cast<uint8_t>(requestId >> 16));
+    u8(static_cast<uint8_t>(requestId >> 8));
+    u8(static_cast<uint8_t>(requestId));
+    u8(kOperationAttributesTag);
     // The first two attributes must be these, in this order.
-    Attribute(kCharsetTag, "attributes-charset", "utf-8");
-    Attribute(kNaturalLanguageTag, "attributes-natural-language", "en");
-    if (with_printer_uri) Attribute(kUriTag, "printer-uri", target.printer_uri);
-    if (!target.user_name.empty()) {
-      Attribute(kNameWithoutLanguageTag, "requesting-user-name", target.user_name);
+    attribute(kCharsetTag, "attributes-charset", "utf-8");
+    attribute(kNaturalLanguageTag, "attributes-natural-language", "en");
+    if (withPrinterUri) attribute(kUriTag, "printer-uri", target.printerUri);
+    if (!target.userName.empty()) {
+      attribute(kNameWithoutLanguageTag, "requesting-user-name", target.userName);
     }
   }
 
-  void Attribute(uint8_t tag, std::string_view name, std::string_view value) {
-    U8(tag);
-    Text(name);
-    Text(value);
+  void attribute(uint8_t tag, std::string_view name, std::string_view value) {
+    u8(tag);
+    field(name);
+    field(value);
   }
-  void AdditionalValue(uint8_t tag, std::string_view value) {
-    U8(tag);
-    U16(0);
-    Text(value);
+  void additionalValue(uint8_t tag, std::string_view value) {
+    u8(tag);
+    u16(0);
+    field(value);
   }
-  void Integer(std::string_view name, int32_t value) {
-    U8(kIntegerTag);
-    Text(name);
-    U16(4);
+  void integer(std::string_view name, int32_t value) {
+    u8(kIntegerTag);
+    field(name);
+    u16(4);
     uint32_t bits = static_cast<uint32_t>(value);
-    for (int shift = 24; shift >= 0; shift -= 8) U8(static_cast<uint8_t>(bits >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8) u8(static_cast<uint8_t>(bits >> shift));
   }
-  void Keywords(std::string_view name, const char* const* keywords, size_t count) {
+  void keywordAttribute(std::string_view name, const char* const* keywords, size_t count) {
     for (size_t i = 0; i < count; ++i) {
       if (i == 0) {
-        Attribute(kKeywordTag, name, keywords[i]);
+        attribute(kKeywordTag, name, keywords[i]);
       } else {
-        AdditionalValue(kKeywordTag, keywords[i]);
+        additionalValue(kKeywordTag, keywords[i]);
       }
     }
   }
 
-  std::vector<uint8_t> Finish() {
-    U8(kEndOfAttributesTag);
-    if (too_long_) return {};
+  std::vector<uint8_t> finish() {
+    u8(kEndOfAttributesTag);
+    if (tooLong_) return {};
     return std::move(out_);
   }
 
  private:
-  void U8(uint8_t byte) { out_.push_back(byte); }
-  void U16(uint16_t value) {
-    U8(static_cast<uint8_t>(value >> 8));
-    U8(static_cast<uint8_t>(value));
+  void u8(uint8_t byte) { out_.push_back(byte); }
+  void u16(uint16_t value) {
+    u8(static_cast<uint8_t>(value >> 8));
+    u8(static_cast<uint8_t>(value));
   }
-  void Text(std::string_view text) {
+  void field(std::string_view text) {
     if (text.size() > kMaxFieldBytes) {
-      too_long_ = true;
+      tooLong_ = true;
       return;
     }
-    U16(static_cast<uint16_t>(text.size()));
+    u16(static_cast<uint16_t>(text.size()));
     out_.insert(out_.end(), text.begin(), text.end());
   }
 
   std::vector<uint8_t> out_;
-  bool too_long_ = false;
+  bool tooLong_ = false;
 };
 
 }  // namespace
 
 std::optional<int32_t> Value::integer() const {
   if ((tag == kIntegerTag || tag == kEnumTag) && bytes.size() == 4) {
-    return static_cast<int32_t>(BigEndian32(reinterpret_cast<const uint8_t*>(bytes.data())));
+    return static_cast<int32_t>(bigEndian32(reinterpret_cast<const uint8_t*>(bytes.data())));
   }
   if (tag == kBooleanTag && bytes.size() == 1) return bytes[0] != 0 ? 1 : 0;
   return std::nullopt;
@@ -347,13 +340,14 @@ std::string_view Value::text() const {
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
     size_t size = bytes.size();
     if (size < 2) return {};
-    size_t language = BigEndian16(p);
+    size_t language = bigEndian16(p);
     if (size < 2 + language + 2) return {};
-    size_t length = BigEndian16(p + 2 + language);
+    size_t length = bigEndian16(p + 2 + language);
     if (size - (4 + language) < length) return {};
     return std::string_view(bytes).substr(4 + language, length);
   }
-  if (tag == kOctetStringTag || (tag >= kTextWithoutLanguageTag && tag <= kMimeMediaTypeTag)) {
+  if (tag == kOctetStringTag ||
+      (tag >= kTextWithoutLanguageTag && tag <= kMimeMediaTypeTag)) {
     return bytes;
   }
   return {};
@@ -366,15 +360,15 @@ const Attribute* AttributeGroup::find(std::string_view name) const {
   return nullptr;
 }
 
-const Attribute* Response::find(uint8_t group_tag, std::string_view name) const {
+const Attribute* Response::find(uint8_t groupTag, std::string_view name) const {
   for (const AttributeGroup& group : groups) {
-    if (group.tag != group_tag) continue;
+    if (group.tag != groupTag) continue;
     if (const Attribute* attribute = group.find(name)) return attribute;
   }
   return nullptr;
 }
 
-DecodeResult DecodeResponse(const uint8_t* data, size_t size) {
+DecodeResult decodeResponse(const uint8_t* data, size_t size) {
   DecodeResult result;
   if (size > kMaxResponseBytes) {
     result.error = DecodeError::kTooLarge;
@@ -385,15 +379,16 @@ DecodeResult DecodeResponse(const uint8_t* data, size_t size) {
     return result;
   }
   Decoder decoder(data, size, &result);
-  if (!decoder.Run()) result.response = Response();
+  if (!decoder.run()) result.response = Response();
   return result;
 }
 
-std::vector<uint8_t> EncodeGetPrinterAttributes(const RequestTarget& target, uint32_t request_id) {
-  RequestWriter writer(kGetPrinterAttributes, request_id, target, true);
-  writer.Keywords("requested-attributes", kPrinterAttributesRequested,
+std::vector<uint8_t> encodeGetPrinterAttributes(const RequestTarget& target,
+                                                uint32_t requestId) {
+  RequestWriter writer(kGetPrinterAttributes, requestId, target, true);
+  writer.keywordAttribute("requested-attributes", kPrinterAttributesRequested,
                   kPrinterAttributesRequestedCount);
-  return writer.Finish();
+  return writer.finish();
 }
 
 namespace {
@@ -401,27 +396,28 @@ const char* const kJobAttributesRequested[] = {"job-state", "job-state-reasons",
 const char* const kJobsRequested[] = {"job-id", "job-state", "job-name"};
 }  // namespace
 
-std::vector<uint8_t> EncodeGetJobAttributes(const RequestTarget& target, uint32_t request_id,
-                                            int32_t job_id) {
-  RequestWriter writer(kGetJobAttributes, request_id, target, true);
-  writer.Integer("job-id", job_id);
-  writer.Keywords("requested-attributes", kJobAttributesRequested, 3);
-  return writer.Finish();
+std::vector<uint8_t> encodeGetJobAttributes(const RequestTarget& target, uint32_t requestId,
+                                            int32_t jobId) {
+  RequestWriter writer(kGetJobAttributes, requestId, target, true);
+  writer.integer("job-id", jobId);
+  writer.keywordAttribute("requested-attributes", kJobAttributesRequested, 3);
+  return writer.finish();
 }
 
-std::vector<uint8_t> EncodeGetJobAttributesByUri(const RequestTarget& target, uint32_t request_id,
-                                                 const std::string& job_uri) {
-  RequestWriter writer(kGetJobAttributes, request_id, target, false);
-  writer.Attribute(kUriTag, "job-uri", job_uri);
-  writer.Keywords("requested-attributes", kJobAttributesRequested, 3);
-  return writer.Finish();
+std::vector<uint8_t> encodeGetJobAttributesByUri(const RequestTarget& target,
+                                                 uint32_t requestId,
+                                                 const std::string& jobUri) {
+  RequestWriter writer(kGetJobAttributes, requestId, target, false);
+  writer.attribute(kUriTag, "job-uri", jobUri);
+  writer.keywordAttribute("requested-attributes", kJobAttributesRequested, 3);
+  return writer.finish();
 }
 
-std::vector<uint8_t> EncodeGetJobs(const RequestTarget& target, uint32_t request_id) {
-  RequestWriter writer(kGetJobs, request_id, target, true);
-  writer.Attribute(kKeywordTag, "which-jobs", "not-completed");
-  writer.Keywords("requested-attributes", kJobsRequested, 3);
-  return writer.Finish();
+std::vector<uint8_t> encodeGetJobs(const RequestTarget& target, uint32_t requestId) {
+  RequestWriter writer(kGetJobs, requestId, target, true);
+  writer.attribute(kKeywordTag, "which-jobs", "not-completed");
+  writer.keywordAttribute("requested-attributes", kJobsRequested, 3);
+  return writer.finish();
 }
 
 bool ResponseBuffer::append(const uint8_t* data, size_t size) {
@@ -436,14 +432,14 @@ bool ResponseBuffer::append(const uint8_t* data, size_t size) {
   return true;
 }
 
-bool ResponseBuffer::expect(uint64_t content_length) {
+bool ResponseBuffer::expect(uint64_t contentLength) {
   if (refused_) return false;
-  if (content_length > kMaxResponseBytes) {
+  if (contentLength > kMaxResponseBytes) {
     refused_ = true;
     std::vector<uint8_t>().swap(body_);
     return false;
   }
-  body_.reserve(static_cast<size_t>(content_length));
+  body_.reserve(static_cast<size_t>(contentLength));
   return true;
 }
 

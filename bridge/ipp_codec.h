@@ -99,7 +99,7 @@ struct Value {
   // textWithLanguage and nameWithLanguage the text part alone (empty when the
   // structure's own lengths do not fit). Empty for other tags.
   std::string_view text() const;
-  bool is_out_of_band() const { return tag >= 0x10 && tag <= 0x1f; }
+  bool isOutOfBand() const { return tag >= 0x10 && tag <= 0x1f; }
 };
 
 // An attribute (or a collection's member) with all its values.
@@ -118,33 +118,33 @@ struct AttributeGroup {
 };
 
 struct Response {
-  uint8_t version_major = 0;
-  uint8_t version_minor = 0;
+  uint8_t versionMajor = 0;
+  uint8_t versionMinor = 0;
   // The operation's outcome as the printer stated it; the caller decides what
   // to make of a code other than kSuccessfulOk (the attributes of a failed
   // operation still decode, the printer often explains itself in them).
-  uint16_t status_code = 0;
-  uint32_t request_id = 0;
+  uint16_t statusCode = 0;
+  uint32_t requestId = 0;
   std::vector<AttributeGroup> groups;
 
-  bool successful() const { return status_code <= 0x00ff; }
+  bool successful() const { return statusCode <= 0x00ff; }
   // The first attribute of this name in the first group with this tag that
   // has it, or null.
-  const Attribute* find(uint8_t group_tag, std::string_view name) const;
+  const Attribute* find(uint8_t groupTag, std::string_view name) const;
 };
 
 // Why a body was refused.
 enum class DecodeError {
   kNone,
-  kTooLarge,              // the body exceeds kMaxResponseBytes
-  kTruncated,             // a length or field runs past the end of the body
-  kReservedTag,           // delimiter tag 0x00
-  kAdditionalValueFirst,  // a value with an empty name and no attribute before it
-  kBadCollection,         // a member or end of collection outside one, a value
-                          // with a name inside one, a collection not ended
-  kTooDeep,               // collections nested beyond kMaxCollectionDepth
-  kTooManyValues,         // more than kMaxValues attributes and values
-  kOutsideGroup,          // an attribute before any delimiter tag
+  kTooLarge,             // the body exceeds kMaxResponseBytes
+  kTruncated,            // a length or field runs past the end of the body
+  kReservedTag,          // delimiter tag 0x00
+  kAdditionalValueFirst, // a value with an empty name and no attribute before it
+  kBadCollection,        // a member or end of collection outside one, a value
+                         // with a name inside one, a collection not ended
+  kTooDeep,              // collections nested beyond kMaxCollectionDepth
+  kTooManyValues,        // more than kMaxValues attributes and values
+  kOutsideGroup,         // an attribute before any delimiter tag
 };
 
 struct DecodeResult {
@@ -158,37 +158,41 @@ struct DecodeResult {
 
 // Decodes one response body. Bytes after the end-of-attributes tag (document
 // data) are ignored.
-DecodeResult DecodeResponse(const uint8_t* data, size_t size);
-inline DecodeResult DecodeResponse(const std::vector<uint8_t>& body) {
-  return DecodeResponse(body.data(), body.size());
+DecodeResult decodeResponse(const uint8_t* data, size_t size);
+inline DecodeResult decodeResponse(const std::vector<uint8_t>& body) {
+  return decodeResponse(body.data(), body.size());
 }
 
 // The operation attributes every request carries.
 struct RequestTarget {
-  std::string printer_uri;  // ipp://host:port/path
-  std::string user_name;    // requesting-user-name; left out when empty
+  std::string printerUri;  // ipp://host:port/path
+  std::string userName;    // requesting-user-name; left out when empty
 };
 
 // The attributes the bridge reads from the printer.
 extern const char* const kPrinterAttributesRequested[];
 extern const size_t kPrinterAttributesRequestedCount;
 
-// Each Encode function answers an empty vector when a text is longer than
+// Each encode function answers an empty vector when a text is longer than
 // IPP can carry (65535 bytes), rather than cutting it.
 
 // Get-Printer-Attributes with requested-attributes: the printer's state,
 // reasons, name, info, markers and supplies.
-std::vector<uint8_t> EncodeGetPrinterAttributes(const RequestTarget& target, uint32_t request_id);
+std::vector<uint8_t> encodeGetPrinterAttributes(const RequestTarget& target,
+                                                uint32_t requestId);
 // Get-Job-Attributes for job-id on printer-uri, asking for job-state,
 // job-state-reasons and job-name.
-std::vector<uint8_t> EncodeGetJobAttributes(const RequestTarget& target, uint32_t request_id,
-                                            int32_t job_id);
+std::vector<uint8_t> encodeGetJobAttributes(const RequestTarget& target,
+                                            uint32_t requestId,
+                                            int32_t jobId);
 // The same, naming the job by its job-uri instead (printer-uri left out).
-std::vector<uint8_t> EncodeGetJobAttributesByUri(const RequestTarget& target, uint32_t request_id,
-                                                 const std::string& job_uri);
+std::vector<uint8_t> encodeGetJobAttributesByUri(const RequestTarget& target,
+                                                 uint32_t requestId,
+                                                 const std::string& jobUri);
 // Get-Jobs with which-jobs=not-completed, asking for job-id, job-state and
 // job-name.
-std::vector<uint8_t> EncodeGetJobs(const RequestTarget& target, uint32_t request_id);
+std::vector<uint8_t> encodeGetJobs(const RequestTarget& target,
+                                   uint32_t requestId);
 
 // Collects a response body as it arrives in pieces and refuses it as soon as
 // it would exceed kMaxResponseBytes, without buffering the excess.
@@ -199,7 +203,7 @@ class ResponseBuffer {
   bool append(const uint8_t* data, size_t size);
   // A Content-Length announced before the body: false when above the limit.
   // Reserves room for it otherwise.
-  bool expect(uint64_t content_length);
+  bool expect(uint64_t contentLength);
   bool refused() const { return refused_; }
   const std::vector<uint8_t>& body() const { return body_; }
   void clear();

@@ -58,9 +58,7 @@ void trace(const std::string& text) {
   platform::debugOutput(("ipp_status_bridge: " + text + "\n").c_str());
 }
 
-std::string quoted(const std::string& text) {
-  return "\"" + text + "\"";
-}
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string joined(const std::vector<std::string>& words) {
   if (words.empty()) return "none";
@@ -108,8 +106,8 @@ class PrinterHealth {
       log_->line("printer unreachable: " + what);
     } else if (now - lastLine_ >= kFailureLineEveryMs) {
       lastLine_ = now;
-      log_->line("printer still unreachable after " + std::to_string((now - failingSince_) / 1000) +
-                 " s: " + what);
+      log_->line("printer still unreachable after " +
+                 std::to_string((now - failingSince_) / 1000) + " s: " + what);
     }
   }
 
@@ -144,35 +142,35 @@ class Printer {
   std::optional<PrinterSnapshot> attributes() {
     bridge::ipp::Response response;
     if (!ask("Get-Printer-Attributes",
-             bridge::ipp::EncodeGetPrinterAttributes(target_, nextRequestId()), &response))
+             bridge::ipp::encodeGetPrinterAttributes(target_, nextRequestId()), &response))
       return std::nullopt;
-    return bridge::ReadPrinterSnapshot(response);
+    return bridge::readPrinterSnapshot(response);
   }
 
   JobAnswer job(std::int32_t id, JobSnapshot* out) {
     bridge::ipp::Response response;
-    if (!exchange(bridge::ipp::EncodeGetJobAttributes(target_, nextRequestId(), id), &response,
+    if (!exchange(bridge::ipp::encodeGetJobAttributes(target_, nextRequestId(), id), &response,
                   "Get-Job-Attributes"))
       return JobAnswer::kFailed;
-    if (response.status_code == bridge::ipp::kClientErrorNotFound) {
+    if (response.statusCode == bridge::ipp::kClientErrorNotFound) {
       health_->answered();
       return JobAnswer::kForgotten;
     }
     if (!response.successful()) {
-      health_->failed("Get-Job-Attributes answered " + statusCodeName(response.status_code));
+      health_->failed("Get-Job-Attributes answered " + statusCodeName(response.statusCode));
       return JobAnswer::kFailed;
     }
     health_->answered();
-    *out = bridge::ReadJobSnapshot(response);
+    *out = bridge::readJobSnapshot(response);
     if (out->id == 0) out->id = id;
     return JobAnswer::kKnown;
   }
 
   std::optional<std::vector<JobSnapshot>> jobs() {
     bridge::ipp::Response response;
-    if (!ask("Get-Jobs", bridge::ipp::EncodeGetJobs(target_, nextRequestId()), &response))
+    if (!ask("Get-Jobs", bridge::ipp::encodeGetJobs(target_, nextRequestId()), &response))
       return std::nullopt;
-    return bridge::ReadJobs(response);
+    return bridge::readJobs(response);
   }
 
  private:
@@ -192,7 +190,7 @@ class Printer {
     if (!exchange(request, response, operation)) return false;
     if (!response->successful()) {
       health_->failed(std::string(operation) + " answered " +
-                      statusCodeName(response->status_code));
+                      statusCodeName(response->statusCode));
       return false;
     }
     health_->answered();
@@ -227,143 +225,210 @@ class ChangeLog {
   std::string last_;
 };
 
-// One job, from the pipe pair's creation to the monitor's exit. Answers the
-// monitor's exit code, or kSetupError when the pipes or the program could
-// not be made.
-int followJob(const Settings& settings, Printer* printer, std::int32_t jobId, Log* log) {
-  const bridge::BridgeOptions& options = settings.options;
-  // The first look gives the names the records carry.
-  std::optional<PrinterSnapshot> printerState = printer->attributes();
-  JobSnapshot job;
-  Printer::JobAnswer jobAnswer = printer->job(jobId, &job);
-  log->line("job " + std::to_string(jobId) + " " + quoted(job.name));
+// One job followed, from the pipe pair's creation to the monitor's exit:
+// start the monitor, send it the opening records, poll until the job ends or
+// the monitor goes, then finish as the port monitor would. Used by the main
+// thread only; the request stream is read by a thread of its own, started
+// with the monitor and joined when it has exited.
+class FollowedJob {
+ public:
+  FollowedJob(const Settings& settings, Printer* printer, std::int32_t jobId, Log* log)
+      : settings_(settings),
+        printer_(printer),
+        jobId_(jobId),
+        log_(log),
+        names_(settings.pipeName) {}
+  FollowedJob(const FollowedJob&) = delete;
+  FollowedJob& operator=(const FollowedJob&) = delete;
 
-  const portside::PipeNames names(settings.pipeName);
-  portside::PipePair pipes;
-  std::string error;
-  if (!portside::createPipePair(names, false, &pipes, &error)) {
-    log->line(error);
-    trace(error);
-    return kSetupError;
+  // Answers the monitor's exit code, or kSetupError when the pipes or the
+  // program could not be made.
+  int follow() {
+    // The first look gives the names the records carry, and is the first
+    // poll's answer as well.
+    printerState_ = printer_->attributes();
+    jobAnswer_ = printer_->job(jobId_, &job_);
+    log_->line("job " + std::to_string(jobId_) + " " + quoted(job_.name));
+    if (!startMonitor()) return kSetupError;
+    sendOpeningRecords();
+    bool endOfJob = false;
+    ULONGLONG next = GetTickCount64();
+    for (bool firstRound = true; streamOpen_; firstRound = false) {
+      if (!firstRound) look();
+      const Poll poll = pollOnce();
+      if (poll == Poll::kJobEnded) endOfJob = true;
+      if (poll != Poll::kGoOn || monitorEndedBefore(&next)) break;
+    }
+    return finish(endOfJob);
   }
-  log->line("pipes " + platform::wideToUtf8(names.status) + " " +
-            platform::wideToUtf8(names.requests));
-  const std::wstring commandLine =
-      portside::commandLineOf(settings.program) + L" pipe=" + names.base;
-  log->line("start " + platform::wideToUtf8(commandLine));
-  portside::Program program;
-  if (!program.start(commandLine, false, &error)) {
-    log->line("cannot start the program (" + error + ")");
-    trace("cannot start the program (" + error + ")");
-    return kSetupError;
-  }
 
-  const platform::ScopedWinHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  portside::RequestServer requests(std::move(pipes.requests), stop.get(), log);
-  std::thread requestThread(&portside::RequestServer::serve, &requests);
-  portside::StatusServer status(std::move(pipes.status));
-  portside::PendingIo io;
+ private:
+  enum class Poll { kGoOn, kJobEnded, kStreamBroken };
 
-  // Writes one record; the monitor's end of the stream can go at any time.
-  bool streamOpen = false;
-  auto send = [&](const std::vector<std::uint8_t>& record, const std::string& what) {
-    if (!streamOpen) return false;
-    if (!io.writeAll(status.get(), record.data(), record.size(), {program.process()})) {
-      log->line("status stream broken: " + what + " not sent");
-      streamOpen = false;
+  // Creates the pipe pair and starts the monitor on it; the request stream's
+  // reader runs from here on.
+  bool startMonitor() {
+    portside::PipePair pipes;
+    std::string error;
+    if (!portside::createPipePair(names_, false, &pipes, &error)) {
+      log_->line(error);
+      trace(error);
       return false;
     }
-    log->line(what);
+    log_->line("pipes " + platform::wideToUtf8(names_.status) + " " +
+               platform::wideToUtf8(names_.requests));
+    const std::wstring commandLine =
+        portside::commandLineOf(settings_.program) + L" pipe=" + names_.base;
+    log_->line("start " + platform::wideToUtf8(commandLine));
+    if (!program_.start(commandLine, false, &error)) {
+      log_->line("cannot start the program (" + error + ")");
+      trace("cannot start the program (" + error + ")");
+      return false;
+    }
+    stop_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    requests_.emplace(std::move(pipes.requests), stop_.get(), log_);
+    requestThread_ = std::thread(&portside::RequestServer::serve, &*requests_);
+    status_.emplace(std::move(pipes.status));
     return true;
-  };
+  }
 
-  if (io.connect(status.get(), {program.process()}) == portside::PendingIo::Result::kDone) {
-    streamOpen = true;
-    log->line("status stream connected");
+  // Waits for the monitor to open the status stream, then tells it which
+  // printer and which job it watches, as the port monitor does at a job's
+  // start.
+  void sendOpeningRecords() {
+    if (io_.connect(status_->get(), {program_.process()}) != portside::PendingIo::Result::kDone) {
+      log_->line("the monitor never opened the status stream");
+      return;
+    }
+    streamOpen_ = true;
+    log_->line("status stream connected");
     const std::string printerName =
-        printerState ? (!printerState->name.empty() ? printerState->name : printerState->info)
-                     : std::string();
-    const std::string port = options.uri.host + ":" + std::to_string(options.uri.port);
+        printerState_ ? (!printerState_->name.empty() ? printerState_->name : printerState_->info)
+                      : std::string();
+    const bridge::PrinterUri& uri = settings_.options.uri;
+    const std::string port = uri.host + ":" + std::to_string(uri.port);
     send(tarn::encodePortNamesWide(platform::utf8ToWide(port), platform::utf8ToWide(printerName)),
          "printer record " + quoted(printerName));
-    send(
-        tarn::encodeJobStartWide(static_cast<std::uint32_t>(jobId), platform::utf8ToWide(job.name)),
-        "job record " + std::to_string(jobId) + " " + quoted(job.name));
-  } else {
-    log->line("the monitor never opened the status stream");
+    send(tarn::encodeJobStartWide(static_cast<std::uint32_t>(jobId_),
+                                  platform::utf8ToWide(job_.name)),
+         "job record " + std::to_string(jobId_) + " " + quoted(job_.name));
   }
 
-  bridge::JobStatusMemory memory;
-  ChangeLog printerLine, jobLine, unmatchedTrace;
-  bool endOfJob = false;
-  ULONGLONG next = GetTickCount64();
-  bool firstRound = true;
-  while (streamOpen) {
-    if (!firstRound) {
-      // The printer last: its state is what the code is chosen from, so it
-      // is asked as late as it can be.
-      jobAnswer = printer->job(jobId, &job);
-      printerState = printer->attributes();
+  // Asks the job, then the printer: the printer's state is what the code is
+  // chosen from, so it is asked as late as it can be.
+  void look() {
+    jobAnswer_ = printer_->job(jobId_, &job_);
+    printerState_ = printer_->attributes();
+  }
+
+  // Logs what the last look saw and sends the code it chooses. A printer or
+  // job that did not answer chooses nothing: the last code stays on screen
+  // and the next poll tries again.
+  Poll pollOnce() {
+    if (printerState_) {
+      printerLine_.line(log_, std::string("printer ") + printerStateName(printerState_->state) +
+                                  ": " + joined(printerState_->reasons));
     }
-    firstRound = false;
-    if (printerState) {
-      printerLine.line(log, std::string("printer ") + printerStateName(printerState->state) + ": " +
-                                joined(printerState->reasons));
+    if (jobAnswer_ == Printer::JobAnswer::kForgotten) {
+      log_->line("job " + std::to_string(jobId_) + " no longer known to the printer");
+      return Poll::kJobEnded;
     }
-    if (jobAnswer == Printer::JobAnswer::kForgotten) {
-      log->line("job " + std::to_string(jobId) + " no longer known to the printer");
-      endOfJob = true;
-      break;
-    }
-    if (jobAnswer == Printer::JobAnswer::kKnown) {
-      jobLine.line(log, "job " + std::to_string(jobId) + " " + bridge::JobStateName(job.state) +
-                            ": " + joined(job.reasons));
-    }
-    if (printerState && jobAnswer == Printer::JobAnswer::kKnown) {
-      const std::optional<std::uint32_t> code = memory.Update(*printerState, job.state);
-      const bridge::StatusChoice& choice = memory.last_choice();
-      // offline, paused, media-low and the like have no row: the trace
-      // tells why nothing shows.
-      const std::string unmatched = joined(choice.unmatched);
-      if (unmatchedTrace.changed(unmatched) && !choice.unmatched.empty())
-        trace("reasons that show nothing: " + unmatched);
-      if (code) {
-        std::string what = "code " + std::to_string(*code) + " sent";
-        if (!choice.reason.empty()) what += ": " + choice.reason;
-        if (choice.colours) what += " (" + bridge::ColourSetName(choice.colours) + ")";
-        if (!send(tarn::encodeStatus(*code), what)) break;
-      }
-      if (bridge::IsFinal(job.state)) {
-        endOfJob = true;
-        break;
-      }
-    }
+    if (jobAnswer_ != Printer::JobAnswer::kKnown) return Poll::kGoOn;
+    jobLine_.line(log_, "job " + std::to_string(jobId_) + " " + bridge::jobStateName(job_.state) +
+                            ": " + joined(job_.reasons));
+    if (!printerState_) return Poll::kGoOn;
+    if (!sendChosenCode()) return Poll::kStreamBroken;
+    return bridge::isFinal(job_.state) ? Poll::kJobEnded : Poll::kGoOn;
+  }
+
+  // False when the code could not be sent: the monitor's end went.
+  bool sendChosenCode() {
+    const std::optional<std::uint32_t> code = memory_.update(*printerState_, job_.state);
+    const bridge::StatusChoice& choice = memory_.lastChoice();
+    // offline, paused, media-low and the like have no row: the trace tells
+    // why nothing shows.
+    const std::string unmatched = joined(choice.unmatched);
+    if (unmatchedTrace_.changed(unmatched) && !choice.unmatched.empty())
+      trace("reasons that show nothing: " + unmatched);
+    if (!code) return true;
+    std::string what = "code " + std::to_string(*code) + " sent";
+    if (!choice.reason.empty()) what += ": " + choice.reason;
+    if (choice.colours) what += " (" + bridge::colourSetName(choice.colours) + ")";
+    return send(tarn::encodeStatus(*code), what);
+  }
+
+  // Sleeps until the next poll is due; true when the monitor ended meanwhile.
+  bool monitorEndedBefore(ULONGLONG* next) {
     const ULONGLONG now = GetTickCount64();
-    next += options.interval_ms;
+    *next += settings_.options.intervalMs;
     // A poll that took longer than the interval is not made up for.
-    if (next < now) next = now;
-    if (program.wait(static_cast<DWORD>(next - now))) {
-      log->line("the monitor ended before the end of the job");
-      break;
+    if (*next < now) *next = now;
+    if (!program_.wait(static_cast<DWORD>(*next - now))) return false;
+    log_->line("the monitor ended before the end of the job");
+    return true;
+  }
+
+  // Sends the end of the job when it has ended, then waits for the monitor
+  // to exit and answers its exit code.
+  int finish(bool endOfJob) {
+    if (endOfJob && send(tarn::encodeJobEnd(static_cast<std::uint32_t>(jobId_)),
+                         "end of job " + std::to_string(jobId_) + " sent")) {
+      // Returns once the monitor has read everything written, or has gone.
+      if (FlushFileBuffers(status_->get()))
+        log_->line("end of job " + std::to_string(jobId_) + " read by the monitor");
     }
+    // The status stream stays open and the requests are read until the
+    // monitor exits: an error it keeps on screen after the job waits for the
+    // user, and closing the stream would end it at once.
+    program_.wait(INFINITE);
+    const DWORD code = program_.exitCode();
+    log_->line("exit code " + std::to_string(static_cast<long>(code)));
+    SetEvent(stop_.get());
+    status_->disconnect();
+    requestThread_.join();
+    return static_cast<int>(code);
   }
-  if (endOfJob && send(tarn::encodeJobEnd(static_cast<std::uint32_t>(jobId)),
-                       "end of job " + std::to_string(jobId) + " sent")) {
-    // Returns once the monitor has read everything written, or has gone.
-    if (FlushFileBuffers(status.get()))
-      log->line("end of job " + std::to_string(jobId) + " read by the monitor");
+
+  // Writes one record; the monitor's end of the stream can go at any time,
+  // and once it has, nothing more is written.
+  bool send(const std::vector<std::uint8_t>& record, const std::string& what) {
+    if (!streamOpen_) return false;
+    if (!io_.writeAll(status_->get(), record.data(), record.size(), {program_.process()})) {
+      log_->line("status stream broken: " + what + " not sent");
+      streamOpen_ = false;
+      return false;
+    }
+    log_->line(what);
+    return true;
   }
-  // The status stream stays open and the requests are read until the monitor
-  // exits: an error it keeps on screen after the job waits for the user, and
-  // closing the stream would end it at once.
-  program.wait(INFINITE);
-  const DWORD code = program.exitCode();
-  log->line("exit code " + std::to_string(static_cast<long>(code)));
-  SetEvent(stop.get());
-  status.disconnect();
-  requestThread.join();
-  return static_cast<int>(code);
-}
+
+  const Settings& settings_;
+  Printer* printer_;
+  const std::int32_t jobId_;
+  Log* log_;
+  const portside::PipeNames names_;
+
+  // Declared in the order they are made, so they go in the reverse one: the
+  // request reader is joined (in finish) before its server goes, and the
+  // program's handle outlives every wait on it.
+  portside::Program program_;
+  platform::ScopedWinHandle stop_;  // manual-reset: tells the request reader to end
+  std::optional<portside::RequestServer> requests_;
+  std::thread requestThread_;
+  std::optional<portside::StatusServer> status_;
+  portside::PendingIo io_;
+  bool streamOpen_ = false;
+
+  // What the last look saw.
+  std::optional<PrinterSnapshot> printerState_;
+  JobSnapshot job_;
+  Printer::JobAnswer jobAnswer_ = Printer::JobAnswer::kFailed;
+
+  bridge::JobStatusMemory memory_;
+  // The log says what the printer and the job report when it changes, not
+  // every poll.
+  ChangeLog printerLine_, jobLine_, unmatchedTrace_;
+};
 
 // Waits for the next job to follow: the oldest one not completed that was
 // not followed yet. Answers nothing when the printer has not answered for
@@ -378,7 +443,7 @@ std::optional<std::int32_t> waitForJob(const Settings& settings, Printer* printe
       std::vector<JobSnapshot> candidates;
       for (const JobSnapshot& job : *jobs)
         if (done.count(job.id) == 0) candidates.push_back(job);
-      if (std::optional<std::int32_t> oldest = bridge::OldestJobNotCompleted(candidates))
+      if (std::optional<std::int32_t> oldest = bridge::oldestJobNotCompleted(candidates))
         return oldest;
       if (!announced) log->line("waiting for a job");
       announced = true;
@@ -389,7 +454,7 @@ std::optional<std::int32_t> waitForJob(const Settings& settings, Printer* printe
       return std::nullopt;
     }
     const ULONGLONG now = GetTickCount64();
-    next += settings.options.interval_ms;
+    next += settings.options.intervalMs;
     if (next < now) next = now;
     Sleep(static_cast<DWORD>(next - now));
   }
@@ -406,7 +471,7 @@ bool waitForAnswer(const Settings& settings, Printer* printer, PrinterHealth* he
       return false;
     }
     const ULONGLONG now = GetTickCount64();
-    next += settings.options.interval_ms;
+    next += settings.options.intervalMs;
     if (next < now) next = now;
     Sleep(static_cast<DWORD>(next - now));
   }
@@ -438,7 +503,7 @@ int run(Settings settings, Log* log) {
   const bridge::BridgeOptions& options = settings.options;
   bridge::IppClient client;
   std::string error;
-  log->line("printer " + options.printer_uri);
+  log->line("printer " + options.printerUri);
   if (!client.open(options.uri, options.insecure, &error)) {
     log->line(error);
     trace(error);
@@ -446,7 +511,7 @@ int run(Settings settings, Log* log) {
   }
   PrinterHealth health(log);
   Printer printer(&client,
-                  {options.printer_uri, options.user.empty() ? currentUserName() : options.user},
+                  {options.printerUri, options.user.empty() ? currentUserName() : options.user},
                   &health);
   std::set<std::int32_t> done;
   int exitCode = 0;
@@ -462,7 +527,7 @@ int run(Settings settings, Log* log) {
       if (!job) return kUnreachable;
     }
     done.insert(*job);
-    exitCode = followJob(settings, &printer, *job, log);
+    exitCode = FollowedJob(settings, &printer, *job, log).follow();
     if (exitCode == kSetupError) return kSetupError;
   }
   return exitCode;
@@ -479,22 +544,21 @@ int wmain(int argc, wchar_t** argv) {
     std::fputs(kUsage, stderr);
     return kUsageError;
   }
-  if (!bridge::ParseBridgeOptions(arguments, &settings.options, &error)) {
+  if (!bridge::parseBridgeOptions(arguments, &settings.options, &error)) {
     // One line that names what is wrong; the usage is there with --help.
     std::fprintf(stderr, "ipp_status_bridge: %s (--help: usage)\n", error.c_str());
     return kUsageError;
   }
   for (const std::string& arg : settings.options.program)
     settings.program.push_back(platform::utf8ToWide(arg));
-  if (settings.program.empty())
-    settings.program.push_back(besideThisProgram(L"qmxMeadowMonitor.exe"));
+  if (settings.program.empty()) settings.program.push_back(besideThisProgram(L"qmxMeadowMonitor.exe"));
   settings.pipeName = settings.options.name.empty()
                           ? L"ipp-status-bridge-" + std::to_wstring(GetCurrentProcessId())
                           : platform::utf8ToWide(settings.options.name);
   Log log;
-  if (!settings.options.log_path.empty() && !log.openFile(settings.options.log_path)) {
+  if (!settings.options.logPath.empty() && !log.openFile(settings.options.logPath)) {
     std::fprintf(stderr, "ipp_status_bridge: --log: cannot write %s\n",
-                 settings.options.log_path.c_str());
+                 settings.options.logPath.c_str());
     return kUsageError;
   }
   return run(std::move(settings), &log);

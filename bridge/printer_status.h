@@ -37,8 +37,8 @@ enum class JobState {
   kCompleted = 9,
 };
 // Canceled, aborted and completed: the job will not change again.
-bool IsFinal(JobState state);
-const char* JobStateName(JobState state);
+bool isFinal(JobState state);
+const char* jobStateName(JobState state);
 
 // Colours of inks, as bits of a ColourSet. kOtherColour stands for any ink
 // that is none of the four (a gray, a light cyan the printer names as such
@@ -50,24 +50,24 @@ constexpr ColourSet kMagenta = 4;
 constexpr ColourSet kYellow = 8;
 constexpr ColourSet kOtherColour = 16;
 // "black+cyan", "none".
-std::string ColourSetName(ColourSet colours);
+std::string colourSetName(ColourSet colours);
 
 // One entry of the marker-* attributes (the same index in each).
 struct Marker {
-  std::string name;    // marker-names
-  std::string colour;  // marker-colors ("#00FFFF", "#00FFFF#FF00FF#FFFF00", "none")
-  std::string type;    // marker-types ("ink-cartridge", "waste-ink", ...)
-  int level = -1;      // marker-levels: percent; negative when unknown
-  int low_level = -1;  // marker-low-levels; negative when unknown
+  std::string name;       // marker-names
+  std::string colour;     // marker-colors ("#00FFFF", "#00FFFF#FF00FF#FFFF00", "none")
+  std::string type;       // marker-types ("ink-cartridge", "waste-ink", ...)
+  int level = -1;         // marker-levels: percent; negative when unknown
+  int lowLevel = -1;     // marker-low-levels; negative when unknown
 };
 
 // One printer-supply entry, "type=ink;maxcapacity=100;level=30;colorantname=cyan;".
 struct Supply {
-  std::string type;         // "ink", "toner", "wasteInk", ...
-  std::string colorant;     // colorantname
-  std::string description;  // printer-supply-description at the same index
-  int level = -1;           // negative when unknown
-  int max_capacity = -1;    // negative when unknown
+  std::string type;          // "ink", "toner", "wasteInk", ...
+  std::string colorant;      // colorantname
+  std::string description;   // printer-supply-description at the same index
+  int level = -1;            // negative when unknown
+  int maxCapacity = -1;     // negative when unknown
 };
 
 struct PrinterSnapshot {
@@ -92,25 +92,25 @@ struct JobSnapshot {
 // suffix (also one cut short: "-warnin"), a keyword cut short completed to the
 // one known keyword it begins. Unknown keywords keep their own text (less a
 // whole suffix).
-std::string NormaliseReason(std::string_view reason);
+std::string normaliseReason(std::string_view reason);
 
 // Reads the printer attributes group of a Get-Printer-Attributes response.
-PrinterSnapshot ReadPrinterSnapshot(const ipp::Response& response);
+PrinterSnapshot readPrinterSnapshot(const ipp::Response& response);
 // Reads the first job attributes group of a Get-Job-Attributes response.
-JobSnapshot ReadJobSnapshot(const ipp::Response& response);
+JobSnapshot readJobSnapshot(const ipp::Response& response);
 // Reads every job attributes group of a Get-Jobs response.
-std::vector<JobSnapshot> ReadJobs(const ipp::Response& response);
+std::vector<JobSnapshot> readJobs(const ipp::Response& response);
 // The oldest job that is not completed (lowest job id among those not in a
 // final state), or nothing.
-std::optional<int32_t> OldestJobNotCompleted(const std::vector<JobSnapshot>& jobs);
+std::optional<int32_t> oldestJobNotCompleted(const std::vector<JobSnapshot>& jobs);
 
 // Parses one printer-supply octetString; unknown keys are ignored, numbers
 // that do not parse read as unknown (-1).
-Supply ParseSupply(std::string_view entry);
+Supply parseSupply(std::string_view entry);
 // The colour of a marker-colors value ("#RRGGBB", several of them for a
 // multi-colour cartridge) or, failing that, of a name ("Black ink",
 // "cyan"). 0 when it names none ("none", "").
-ColourSet ColourOf(std::string_view colour_or_name);
+ColourSet colourOf(std::string_view colourOrName);
 
 // What the table chose, with what it saw, for the trace.
 struct StatusChoice {
@@ -120,36 +120,38 @@ struct StatusChoice {
   // Reasons that choose nothing (offline, paused, ...; unknown ones): traced.
   std::vector<std::string> unmatched;
   // A low-ink alert for these colours was already sent during the job.
-  bool low_ink_already_sent = false;
+  bool lowInkAlreadySent = false;
 };
 
 // Chooses at most one status code from the printer's reasons, in the table's
 // order of importance; 10023 when none applies while the job is processing.
-// `low_ink_sent` lists the colour sets whose low-ink alert was already sent
+// `lowInkSent` lists the colour sets whose low-ink alert was already sent
 // during this job: such a low-ink row then chooses nothing.
-StatusChoice ChooseStatusCode(const PrinterSnapshot& printer, JobState job_state,
-                              const std::vector<ColourSet>& low_ink_sent = {});
+StatusChoice chooseStatusCode(const PrinterSnapshot& printer, JobState jobState,
+                              const std::vector<ColourSet>& lowInkSent = {});
 
 // The per-job memory that turns a choice every poll into a code sent only
 // when it changes, and a low-ink alert at most once per job for a set of
 // colours (the user closed it; it must not come back when a jam clears).
+// When nothing applies while the job waits (pending, held, stopped) after an
+// alert was sent, it sends "Ready" (10001) once, which takes the alert away.
 class JobStatusMemory {
  public:
   // Forgets everything: a new job starts.
-  void Reset();
+  void reset();
   // The choice for this poll; its code when it is one to send now (differs
   // from the last code sent), nothing otherwise. Records a code returned as
   // sent.
-  std::optional<uint32_t> Update(const PrinterSnapshot& printer, JobState job_state);
-  const StatusChoice& last_choice() const { return last_choice_; }
-  std::optional<uint32_t> last_sent() const { return last_sent_; }
+  std::optional<uint32_t> update(const PrinterSnapshot& printer, JobState jobState);
+  const StatusChoice& lastChoice() const { return lastChoice_; }
+  std::optional<uint32_t> lastSent() const { return lastSent_; }
 
  private:
-  std::vector<ColourSet> low_ink_sent_;
-  std::optional<uint32_t> last_sent_;
+  std::vector<ColourSet> lowInkSent_;
+  std::optional<uint32_t> lastSent_;
   // The colours of the last code sent, when it was a low-ink alert.
-  std::optional<ColourSet> last_low_colours_;
-  StatusChoice last_choice_;
+  std::optional<ColourSet> lastLowColours_;
+  StatusChoice lastChoice_;
 };
 
 }  // namespace bridge

@@ -9,28 +9,28 @@ namespace {
 TEST(BridgeOptions, ANetworkPrinterWithEveryOptionAndAProgram) {
   BridgeOptions options;
   std::string error;
-  ASSERT_TRUE(ParseBridgeOptions(
-      {"--job", "17", "--jobs", "0", "--interval", "200", "--log", "C:\\b.log", "--name", "office",
-       "--insecure", "--user", "ann", "ipps://printer.local/ipp/print", "--", "mon.exe", "--x"},
-      &options, &error))
+  ASSERT_TRUE(parseBridgeOptions({"--job", "17", "--jobs", "0", "--interval", "200", "--log",
+                                  "C:\\b.log", "--name", "office", "--insecure", "--user", "ann",
+                                  "ipps://printer.local/ipp/print", "--", "mon.exe", "--x"},
+                                 &options, &error))
       << error;
   EXPECT_EQ(options.job, 17);
   EXPECT_EQ(options.jobs, 0u);
-  EXPECT_EQ(options.interval_ms, 200u);
-  EXPECT_EQ(options.log_path, "C:\\b.log");
+  EXPECT_EQ(options.intervalMs, 200u);
+  EXPECT_EQ(options.logPath, "C:\\b.log");
   EXPECT_EQ(options.name, "office");
   EXPECT_TRUE(options.insecure);
   EXPECT_EQ(options.user, "ann");
-  EXPECT_EQ(options.printer_uri, "ipps://printer.local/ipp/print");
+  EXPECT_EQ(options.printerUri, "ipps://printer.local/ipp/print");
   EXPECT_TRUE(options.uri.secure);
   EXPECT_EQ(options.uri.host, "printer.local");
   EXPECT_EQ(options.uri.port, 631);
   EXPECT_EQ(options.program, (std::vector<std::string>{"mon.exe", "--x"}));
 
-  ASSERT_TRUE(ParseBridgeOptions({"ipp://10.0.0.7:8631/ipp/print"}, &options, &error));
+  ASSERT_TRUE(parseBridgeOptions({"ipp://10.0.0.7:8631/ipp/print"}, &options, &error));
   EXPECT_FALSE(options.job.has_value());
   EXPECT_EQ(options.jobs, 1u);
-  EXPECT_EQ(options.interval_ms, 1000u);
+  EXPECT_EQ(options.intervalMs, 1000u);
   EXPECT_FALSE(options.insecure);
   EXPECT_TRUE(options.program.empty());
   EXPECT_EQ(options.uri.port, 8631);
@@ -69,7 +69,7 @@ TEST(BridgeOptions, EachWrongArgumentIsRefusedInOneLineThatNamesIt) {
     SCOPED_TRACE(::testing::PrintToString(c.arguments));
     BridgeOptions options;
     std::string error;
-    EXPECT_FALSE(ParseBridgeOptions(c.arguments, &options, &error));
+    EXPECT_FALSE(parseBridgeOptions(c.arguments, &options, &error));
     EXPECT_NE(error.find(c.named), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
   }
@@ -94,7 +94,7 @@ TEST(BridgeOptions, PrinterUrisAsPrintersAnnounceThem) {
     SCOPED_TRACE(c.text);
     PrinterUri uri;
     std::string error;
-    ASSERT_TRUE(ParsePrinterUri(c.text, &uri, &error)) << error;
+    ASSERT_TRUE(parsePrinterUri(c.text, &uri, &error)) << error;
     EXPECT_EQ(uri.secure, c.secure);
     EXPECT_EQ(uri.host, c.host);
     EXPECT_EQ(uri.port, c.port);

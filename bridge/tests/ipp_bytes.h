@@ -13,45 +13,37 @@ namespace testing {
 
 class IppBytes {
  public:
-  IppBytes& U8(int value) {
+  IppBytes& u8(int value) {
     bytes_.push_back(static_cast<uint8_t>(value));
     return *this;
   }
-  IppBytes& U16(int value) { return U8(value >> 8).U8(value); }
-  IppBytes& U32(uint32_t value) {
-    return U8(static_cast<int>(value >> 24))
-        .U8(static_cast<int>(value >> 16))
-        .U8(static_cast<int>(value >> 8))
-        .U8(static_cast<int>(value));
+  IppBytes& u16(int value) { return u8(value >> 8).u8(value); }
+  IppBytes& u32(uint32_t value) {
+    return u8(static_cast<int>(value >> 24)).u8(static_cast<int>(value >> 16))
+        .u8(static_cast<int>(value >> 8)).u8(static_cast<int>(value));
   }
-  IppBytes& Raw(std::string_view text) {
+  IppBytes& raw(std::string_view text) {
     bytes_.insert(bytes_.end(), text.begin(), text.end());
     return *this;
   }
   // version 1.1, status (or operation) and request id.
-  IppBytes& Header(int status, uint32_t request_id) {
-    return U8(1).U8(1).U16(status).U32(request_id);
+  IppBytes& header(int status, uint32_t requestId) {
+    return u8(1).u8(1).u16(status).u32(requestId);
   }
   // tag, name-length, name, value-length, value.
-  IppBytes& Attr(int tag, std::string_view name, std::string_view value) {
-    return U8(tag)
-        .U16(static_cast<int>(name.size()))
-        .Raw(name)
-        .U16(static_cast<int>(value.size()))
-        .Raw(value);
+  IppBytes& attr(int tag, std::string_view name, std::string_view value) {
+    return u8(tag).u16(static_cast<int>(name.size())).raw(name)
+        .u16(static_cast<int>(value.size())).raw(value);
   }
-  IppBytes& Int(int tag, std::string_view name, int32_t value) {
-    return U8(tag)
-        .U16(static_cast<int>(name.size()))
-        .Raw(name)
-        .U16(4)
-        .U32(static_cast<uint32_t>(value));
+  IppBytes& integer(int tag, std::string_view name, int32_t value) {
+    return u8(tag).u16(static_cast<int>(name.size())).raw(name).u16(4)
+        .u32(static_cast<uint32_t>(value));
   }
   // An additional value: the same with an empty name.
-  IppBytes& More(int tag, std::string_view value) { return Attr(tag, "", value); }
-  IppBytes& MoreInt(int tag, int32_t value) { return Int(tag, "", value); }
-  IppBytes& Member(std::string_view name) { return Attr(0x4a, "", name); }
-  IppBytes& End() { return U8(0x03); }
+  IppBytes& more(int tag, std::string_view value) { return attr(tag, "", value); }
+  IppBytes& moreInteger(int tag, int32_t value) { return integer(tag, "", value); }
+  IppBytes& member(std::string_view name) { return attr(0x4a, "", name); }
+  IppBytes& end() { return u8(0x03); }
 
   const std::vector<uint8_t>& bytes() const { return bytes_; }
   size_t size() const { return bytes_.size(); }

@@ -34,48 +34,39 @@ TEST(NormaliseReasonTest, SuffixesAndCutKeywords) {
       {"none", "none"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(NormaliseReason(c.raw), c.normalised) << c.raw;
+    EXPECT_EQ(normaliseReason(c.raw), c.normalised) << c.raw;
   }
 }
 
 TEST(ParseSupplyTest, EntriesAndColours) {
-  Supply supply = ParseSupply(
-      "index=1;class=supplyThatIsConsumed;type=toner;unit=percent;"
-      "maxcapacity=100;level=42;colorantname=cyan;");
+  Supply supply = parseSupply("index=1;class=supplyThatIsConsumed;type=toner;unit=percent;"
+                              "maxcapacity=100;level=42;colorantname=cyan;");
   EXPECT_EQ(supply.type, "toner");
   EXPECT_EQ(supply.colorant, "cyan");
   EXPECT_EQ(supply.level, 42);
-  EXPECT_EQ(supply.max_capacity, 100);
+  EXPECT_EQ(supply.maxCapacity, 100);
   // Unknown and unreadable numbers, a missing final ';', keys in any case.
-  supply = ParseSupply("TYPE=ink;level=-2;maxcapacity=abc;colorantname=yellow");
+  supply = parseSupply("TYPE=ink;level=-2;maxcapacity=abc;colorantname=yellow");
   EXPECT_EQ(supply.type, "ink");
   EXPECT_EQ(supply.level, -1);
-  EXPECT_EQ(supply.max_capacity, -1);
+  EXPECT_EQ(supply.maxCapacity, -1);
   EXPECT_EQ(supply.colorant, "yellow");
-  supply = ParseSupply("level=99999999999;;=;garbage;level=");
+  supply = parseSupply("level=99999999999;;=;garbage;level=");
   EXPECT_EQ(supply.level, -1);
 
   struct Case {
     const char* text;
     ColourSet colours;
   } colours[] = {
-      {"#000000", kBlack},
-      {"#00FFFF", kCyan},
-      {"#ff00ff", kMagenta},
-      {"#FFFF00", kYellow},
-      {"#808080", kOtherColour},
-      {"none", 0},
-      {"", 0},
-      {"#00FFFF#FF00FF#FFFF00", kCyan | kMagenta | kYellow},
-      {"#12", 0},
-      {"#GG0000", 0},
-      {"Photo Black", kBlack},
-      {"lightCyan", kCyan},
-      {"Tri-Color", kCyan | kMagenta | kYellow},
+      {"#000000", kBlack},   {"#00FFFF", kCyan},         {"#ff00ff", kMagenta},
+      {"#FFFF00", kYellow},  {"#808080", kOtherColour},  {"none", 0},
+      {"", 0},               {"#00FFFF#FF00FF#FFFF00", kCyan | kMagenta | kYellow},
+      {"#12", 0},            {"#GG0000", 0},             {"Photo Black", kBlack},
+      {"lightCyan", kCyan},  {"Tri-Color", kCyan | kMagenta | kYellow},
       {"red", kOtherColour},
   };
   for (const Case& c : colours) {
-    EXPECT_EQ(ColourOf(c.text), c.colours) << c.text;
+    EXPECT_EQ(colourOf(c.text), c.colours) << c.text;
   }
 }
 
@@ -95,18 +86,18 @@ struct Printer {
   int state = 4;
 };
 
-std::vector<uint8_t> Encode(const Printer& printer) {
+std::vector<uint8_t> encode(const Printer& printer) {
   IppBytes bytes;
-  bytes.Header(0, 1).U8(0x01).Attr(0x47, "attributes-charset", "utf-8").U8(0x04);
-  bytes.Int(0x23, "printer-state", printer.state);
+  bytes.header(0, 1).u8(0x01).attr(0x47, "attributes-charset", "utf-8").u8(0x04);
+  bytes.integer(0x23, "printer-state", printer.state);
   auto list = [&bytes](const char* name, int tag, const std::vector<std::string>& texts) {
-    for (size_t i = 0; i < texts.size(); ++i) bytes.Attr(tag, i == 0 ? name : "", texts[i]);
+    for (size_t i = 0; i < texts.size(); ++i) bytes.attr(tag, i == 0 ? name : "", texts[i]);
   };
   auto ints = [&bytes](const char* name, const std::vector<int>& values) {
-    for (size_t i = 0; i < values.size(); ++i) bytes.Int(0x21, i == 0 ? name : "", values[i]);
+    for (size_t i = 0; i < values.size(); ++i) bytes.integer(0x21, i == 0 ? name : "", values[i]);
   };
   list("printer-state-reasons", 0x44, printer.reasons);
-  bytes.Attr(0x42, "printer-name", "Kestrel").Attr(0x41, "printer-info", "Kestrel in room 2");
+  bytes.attr(0x42, "printer-name", "Kestrel").attr(0x41, "printer-info", "Kestrel in room 2");
   std::vector<std::string> names, colours, types;
   std::vector<int> levels, lows;
   for (const Printer::M& m : printer.markers) {
@@ -124,17 +115,17 @@ std::vector<uint8_t> Encode(const Printer& printer) {
   list("printer-supply", 0x30, printer.supplies);
   std::vector<std::string> descriptions(printer.supplies.size(), "Supply");
   list("printer-supply-description", 0x41, descriptions);
-  bytes.End();
+  bytes.end();
   return bytes.bytes();
 }
 
-PrinterSnapshot Snapshot(const Printer& printer) {
-  ipp::DecodeResult result = ipp::DecodeResponse(Encode(printer));
+PrinterSnapshot snapshotOf(const Printer& printer) {
+  ipp::DecodeResult result = ipp::decodeResponse(encode(printer));
   EXPECT_TRUE(result.ok()) << result.message;
-  return ReadPrinterSnapshot(result.response);
+  return readPrinterSnapshot(result.response);
 }
 
-std::string SupplyEntry(const char* type, int level, const char* colorant, int max = 100) {
+std::string supplyEntry(const char* type, int level, const char* colorant, int max = 100) {
   return std::string("index=1;type=") + type + ";maxcapacity=" + std::to_string(max) +
          ";level=" + std::to_string(level) + ";colorantname=" + colorant + ";";
 }
@@ -144,8 +135,8 @@ TEST(PrinterSnapshotTest, ReadsCleanValues) {
   printer.reasons = {"media-jam-error", "media-jam-warning", "none", "toner-low-report"};
   printer.markers = {{"Black ink", "#000000", "ink-cartridge", 5, 10},
                      {"Waste", "none", "waste-ink", -2, -1}};
-  printer.supplies = {SupplyEntry("toner", 30, "cyan")};
-  PrinterSnapshot snapshot = Snapshot(printer);
+  printer.supplies = {supplyEntry("toner", 30, "cyan")};
+  PrinterSnapshot snapshot = snapshotOf(printer);
   EXPECT_EQ(snapshot.state, PrinterState::kProcessing);
   EXPECT_EQ(snapshot.reasons, (std::vector<std::string>{"media-jam", "toner-low"}));
   EXPECT_EQ(snapshot.name, "Kestrel");
@@ -153,7 +144,7 @@ TEST(PrinterSnapshotTest, ReadsCleanValues) {
   ASSERT_EQ(snapshot.markers.size(), 2u);
   EXPECT_EQ(snapshot.markers[0].name, "Black ink");
   EXPECT_EQ(snapshot.markers[0].level, 5);
-  EXPECT_EQ(snapshot.markers[0].low_level, 10);
+  EXPECT_EQ(snapshot.markers[0].lowLevel, 10);
   EXPECT_EQ(snapshot.markers[1].type, "waste-ink");
   EXPECT_EQ(snapshot.markers[1].level, -1);
   ASSERT_EQ(snapshot.supplies.size(), 1u);
@@ -162,7 +153,7 @@ TEST(PrinterSnapshotTest, ReadsCleanValues) {
   EXPECT_EQ(snapshot.supplies[0].description, "Supply");
 
   // Attributes missing or of the wrong type leave the defaults.
-  PrinterSnapshot empty = ReadPrinterSnapshot(ipp::Response());
+  PrinterSnapshot empty = readPrinterSnapshot(ipp::Response());
   EXPECT_EQ(empty.state, PrinterState::kUnknown);
   EXPECT_TRUE(empty.reasons.empty() && empty.markers.empty() && empty.supplies.empty());
 }
@@ -176,13 +167,13 @@ TEST(ChooseStatusCodeTest, Table) {
     JobState job;
     std::optional<uint32_t> code;
   };
-  const M black_low{"Black", "#000000", "ink-cartridge", 4, 10};
-  const M cyan_ok{"Cyan", "#00FFFF", "ink-cartridge", 60, 10};
-  const M cyan_low{"Cyan", "#00FFFF", "ink-cartridge", 10, 10};  // at the low level
-  const M yellow_empty{"Yellow", "#FFFF00", "ink-cartridge", 0, 10};
-  const M black_unknown{"Black", "#000000", "ink-cartridge", -2, 10};
-  const M black_some{"Black", "#000000", "ink-cartridge", -3, 10};
-  const M waste_full{"Waste", "none", "waste-ink", 0, 10};
+  const M blackLow{"Black", "#000000", "ink-cartridge", 4, 10};
+  const M cyanOk{"Cyan", "#00FFFF", "ink-cartridge", 60, 10};
+  const M cyanLow{"Cyan", "#00FFFF", "ink-cartridge", 10, 10};  // at the low level
+  const M yellowEmpty{"Yellow", "#FFFF00", "ink-cartridge", 0, 10};
+  const M blackUnknown{"Black", "#000000", "ink-cartridge", -2, 10};
+  const M blackSome{"Black", "#000000", "ink-cartridge", -3, 10};
+  const M wasteFull{"Waste", "none", "waste-ink", 0, 10};
   const JobState processing = JobState::kProcessing;
   const JobState pending = JobState::kPending;
   std::vector<Case> cases = {
@@ -193,92 +184,50 @@ TEST(ChooseStatusCodeTest, Table) {
       {"tray empty", {{"media-empty-error"}}, processing, 41000},
       {"job needs paper", {{"media-needed-report"}}, pending, 41000},
       {"paper before ink", {{"toner-empty", "media-needed"}}, processing, 41000},
-      {"black out (supply)",
-       {{"toner-empty-error"},
-        {},
-        {SupplyEntry("toner", 0, "black"), SupplyEntry("toner", 50, "cyan")}},
-       processing,
-       10300},
-      {"yellow out (marker)",
-       {{"marker-supply-empty-error"}, {cyan_ok, yellow_empty}},
-       processing,
-       10303},
-      {"unknown level is not empty",
-       {{"marker-supply-empty"}, {black_unknown, yellow_empty}},
-       processing,
-       10303},
-      {"two out",
-       {{"toner-empty"}, {}, {SupplyEntry("toner", 0, "cyan"), SupplyEntry("toner", 0, "magenta")}},
-       processing,
-       10307},
-      {"waste empty is not an ink",
-       {{"toner-empty"}, {waste_full}, {SupplyEntry("toner", 0, "magenta")}},
-       processing,
-       10302},
+      {"black out (supply)", {{"toner-empty-error"}, {}, {supplyEntry("toner", 0, "black"), supplyEntry("toner", 50, "cyan")}},
+       processing, 10300},
+      {"yellow out (marker)", {{"marker-supply-empty-error"}, {cyanOk, yellowEmpty}}, processing, 10303},
+      {"unknown level is not empty", {{"marker-supply-empty"}, {blackUnknown, yellowEmpty}}, processing, 10303},
+      {"two out", {{"toner-empty"}, {}, {supplyEntry("toner", 0, "cyan"), supplyEntry("toner", 0, "magenta")}},
+       processing, 10307},
+      {"waste empty is not an ink", {{"toner-empty"}, {wasteFull}, {supplyEntry("toner", 0, "magenta")}},
+       processing, 10302},
       {"out, colour unknown", {{"marker-supply-empty"}}, processing, 10307},
-      {"out before waste full",
-       {{"marker-waste-full", "toner-empty"}, {}, {SupplyEntry("toner", 0, "cyan")}},
-       processing,
-       10301},
+      {"out before waste full", {{"marker-waste-full", "toner-empty"}, {}, {supplyEntry("toner", 0, "cyan")}},
+       processing, 10301},
       {"waste full before low ink", {{"toner-low", "marker-waste-full-error"}}, processing, 11011},
       {"waste almost full, cut", {{"marker-waste-almost-full-warnin"}}, processing, 11010},
-      {"waste almost full before low ink",
-       {{"toner-low", "marker-waste-almost-full-report"}},
-       processing,
-       11010},
-      {"black low (marker)",
-       {{"marker-supply-low-warning"}, {black_low, cyan_ok}},
-       processing,
-       10209},
-      {"cyan low at its low level", {{"marker-supply-low"}, {cyan_low}}, processing, 10210},
-      {"negative level is not low",
-       {{"marker-supply-low"}, {black_some, cyan_low}},
-       processing,
-       10210},
-      {"two low", {{"marker-supply-low"}, {black_low, cyan_low}}, processing, 10217},
-      {"tri-colour cartridge low",
-       {{"marker-supply-low"}, {{"Tri-color", "#00FFFF#FF00FF#FFFF00", "ink-cartridge", 3, 10}}},
-       processing,
-       10217},
-      {"magenta low (supply)",
-       {{"toner-low"},
-        {},
-        {SupplyEntry("toner", 8, "magenta"), SupplyEntry("wasteToner", 2, "black"),
-         SupplyEntry("toner", 70, "black")}},
-       processing,
-       10211},
-      {"low by the printer's measure: the lowest",
-       {{"toner-low"}, {}, {SupplyEntry("toner", 40, "black"), SupplyEntry("toner", 15, "yellow")}},
-       processing,
-       10212},
-      {"supply of another capacity",
-       {{"toner-low"},
-        {},
-        {SupplyEntry("ink", 30, "black", 400), SupplyEntry("ink", 300, "cyan", 400)}},
-       processing,
-       10209},
+      {"waste almost full before low ink", {{"toner-low", "marker-waste-almost-full-report"}},
+       processing, 11010},
+      {"black low (marker)", {{"marker-supply-low-warning"}, {blackLow, cyanOk}}, processing, 10209},
+      {"cyan low at its low level", {{"marker-supply-low"}, {cyanLow}}, processing, 10210},
+      {"negative level is not low", {{"marker-supply-low"}, {blackSome, cyanLow}}, processing, 10210},
+      {"two low", {{"marker-supply-low"}, {blackLow, cyanLow}}, processing, 10217},
+      {"tri-colour cartridge low", {{"marker-supply-low"}, {{"Tri-color", "#00FFFF#FF00FF#FFFF00", "ink-cartridge", 3, 10}}},
+       processing, 10217},
+      {"magenta low (supply)", {{"toner-low"}, {}, {supplyEntry("toner", 8, "magenta"), supplyEntry("wasteToner", 2, "black"), supplyEntry("toner", 70, "black")}},
+       processing, 10211},
+      {"low by the printer's measure: the lowest", {{"toner-low"}, {}, {supplyEntry("toner", 40, "black"), supplyEntry("toner", 15, "yellow")}},
+       processing, 10212},
+      {"supply of another capacity", {{"toner-low"}, {}, {supplyEntry("ink", 30, "black", 400), supplyEntry("ink", 300, "cyan", 400)}},
+       processing, 10209},
       {"nothing: printing", {{"none"}}, processing, 10023},
       {"nothing, job pending", {{"none"}}, pending, std::nullopt},
-      {"reasons with no row: printing",
-       {{"offline-report", "paused", "input-tray-missing", "other", "media-low-warning",
-         "spool-area-full"}},
-       processing,
-       10023},
-      {"reasons with no row, job held",
-       {{"offline", "paused"}},
-       JobState::kPendingHeld,
-       std::nullopt},
+      {"reasons with no row: printing", {{"offline-report", "paused", "input-tray-missing", "other",
+                                          "media-low-warning", "spool-area-full"}},
+       processing, 10023},
+      {"reasons with no row, job held", {{"offline", "paused"}}, JobState::kPendingHeld, std::nullopt},
       {"an unknown keyword", {{"com.example-fuser-hot-error"}}, processing, 10023},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    StatusChoice choice = ChooseStatusCode(Snapshot(c.printer), c.job);
-    EXPECT_EQ(choice.code, c.code) << ColourSetName(choice.colours);
+    StatusChoice choice = chooseStatusCode(snapshotOf(c.printer), c.job);
+    EXPECT_EQ(choice.code, c.code) << colourSetName(choice.colours);
   }
 
   // What is left out is reported for the trace.
-  StatusChoice choice =
-      ChooseStatusCode(Snapshot({{"media-jam", "offline-error", "paused"}}), processing);
+  StatusChoice choice = chooseStatusCode(snapshotOf({{"media-jam", "offline-error", "paused"}}),
+                                         processing);
   EXPECT_EQ(choice.reason, "media-jam");
   EXPECT_EQ(choice.unmatched, (std::vector<std::string>{"offline", "paused"}));
 }
@@ -287,13 +236,13 @@ TEST(ChooseStatusCodeTest, Table) {
 // alert at most once per set of colours.
 TEST(JobStatusMemoryTest, SendsChangesAndLowInkOncePerJob) {
   using M = Printer::M;
-  const M black_low{"Black", "#000000", "ink", 4, 10};
-  const M cyan_low{"Cyan", "#00FFFF", "ink", 6, 10};
-  const M cyan_ok{"Cyan", "#00FFFF", "ink", 60, 10};
-  const Printer printing{{"none"}, {black_low, cyan_ok}};
-  const Printer black_low_only{{"marker-supply-low-warning"}, {black_low, cyan_ok}};
-  const Printer jam_and_low{{"media-jam-error", "marker-supply-low-warning"}, {black_low, cyan_ok}};
-  const Printer two_low{{"marker-supply-low-report"}, {black_low, cyan_low}};
+  const M blackLow{"Black", "#000000", "ink", 4, 10};
+  const M cyanLow{"Cyan", "#00FFFF", "ink", 6, 10};
+  const M cyanOk{"Cyan", "#00FFFF", "ink", 60, 10};
+  const Printer printing{{"none"}, {blackLow, cyanOk}};
+  const Printer blackLowOnly{{"marker-supply-low-warning"}, {blackLow, cyanOk}};
+  const Printer jamAndLow{{"media-jam-error", "marker-supply-low-warning"}, {blackLow, cyanOk}};
+  const Printer twoLow{{"marker-supply-low-report"}, {blackLow, cyanLow}};
   struct Poll {
     const char* what;
     Printer printer;
@@ -303,62 +252,102 @@ TEST(JobStatusMemoryTest, SendsChangesAndLowInkOncePerJob) {
       {"job waits", printing, JobState::kPending, std::nullopt},
       {"job prints", printing, JobState::kProcessing, 10023},
       {"still printing", printing, JobState::kProcessing, std::nullopt},
-      {"black low", black_low_only, JobState::kProcessing, 10209},
-      {"black still low: stays on screen", black_low_only, JobState::kProcessing, std::nullopt},
-      {"suffix rewritten: same",
-       {{"marker-supply-low-report"}, {black_low, cyan_ok}},
-       JobState::kProcessing,
-       std::nullopt},
-      {"jam", jam_and_low, JobState::kProcessing, 42000},
-      {"jam cleared: low ink not again", black_low_only, JobState::kProcessing, 10023},
-      {"still", black_low_only, JobState::kProcessing, std::nullopt},
-      {"cyan low too: a new set", two_low, JobState::kProcessing, 10217},
-      {"jam again", jam_and_low, JobState::kProcessing, 42000},
-      {"cleared, black alone was sent", black_low_only, JobState::kProcessing, 10023},
-      {"both again: sent before", two_low, JobState::kProcessing, std::nullopt},
+      {"black low", blackLowOnly, JobState::kProcessing, 10209},
+      {"black still low: stays on screen", blackLowOnly, JobState::kProcessing, std::nullopt},
+      {"suffix rewritten: same", {{"marker-supply-low-report"}, {blackLow, cyanOk}}, JobState::kProcessing, std::nullopt},
+      {"jam", jamAndLow, JobState::kProcessing, 42000},
+      {"jam cleared: low ink not again", blackLowOnly, JobState::kProcessing, 10023},
+      {"still", blackLowOnly, JobState::kProcessing, std::nullopt},
+      {"cyan low too: a new set", twoLow, JobState::kProcessing, 10217},
+      {"jam again", jamAndLow, JobState::kProcessing, 42000},
+      {"cleared, black alone was sent", blackLowOnly, JobState::kProcessing, 10023},
+      {"both again: sent before", twoLow, JobState::kProcessing, std::nullopt},
   };
   JobStatusMemory memory;
   for (const Poll& poll : polls) {
     SCOPED_TRACE(poll.what);
-    EXPECT_EQ(memory.Update(Snapshot(poll.printer), poll.job), poll.sent);
+    EXPECT_EQ(memory.update(snapshotOf(poll.printer), poll.job), poll.sent);
   }
-  EXPECT_TRUE(memory.last_choice().low_ink_already_sent);
-  EXPECT_EQ(memory.last_sent(), 10023u);
+  EXPECT_TRUE(memory.lastChoice().lowInkAlreadySent);
+  EXPECT_EQ(memory.lastSent(), 10023u);
 
   // A new job may warn again.
-  memory.Reset();
-  EXPECT_EQ(memory.Update(Snapshot(black_low_only), JobState::kPending), 10209u);
+  memory.reset();
+  EXPECT_EQ(memory.update(snapshotOf(blackLowOnly), JobState::kPending), 10209u);
+}
+
+// While the job waits no "Printing" comes: a condition that clears then is
+// taken off the screen with "Ready", once, and only after an alert.
+TEST(JobStatusMemoryTest, ReadyWhenAConditionClearsWhileTheJobWaits) {
+  using M = Printer::M;
+  const M blackLow{"Black", "#000000", "ink", 4, 10};
+  const M cyanOk{"Cyan", "#00FFFF", "ink", 60, 10};
+  const Printer clear{{"none"}, {blackLow, cyanOk}};
+  const Printer jam{{"media-jam-error"}, {blackLow, cyanOk}};
+  const Printer cover{{"cover-open-error"}, {blackLow, cyanOk}};
+  const Printer blackLowOnly{{"marker-supply-low-warning"}, {blackLow, cyanOk}};
+  const Printer jamAndLow{{"media-jam-error", "marker-supply-low-warning"}, {blackLow, cyanOk}};
+  const JobState pending = JobState::kPending;
+  const JobState held = JobState::kPendingHeld;
+  const JobState stopped = JobState::kProcessingStopped;
+  struct Poll {
+    const char* what;
+    Printer printer;
+    JobState job;
+    std::optional<uint32_t> sent;
+  } polls[] = {
+      {"waiting, no alert yet: nothing to take away", clear, pending, std::nullopt},
+      {"jam while pending", jam, pending, 42000},
+      {"jam cleared while pending: Ready", clear, pending, 10001},
+      {"still clear: Ready once", clear, pending, std::nullopt},
+      {"cover open while held", cover, held, 40021},
+      {"cover closed while held: Ready", clear, held, 10001},
+      {"black low while stopped", blackLowOnly, stopped, 10209},
+      {"still low: stays on screen", blackLowOnly, stopped, std::nullopt},
+      {"ink replaced: Ready", clear, stopped, 10001},
+      {"jam", jamAndLow, pending, 42000},
+      {"jam cleared, low ink shown before: Ready, not low again", blackLowOnly, pending, 10001},
+      {"still", blackLowOnly, pending, std::nullopt},
+      {"job prints", clear, JobState::kProcessing, 10023},
+      {"job stopped, no alert on screen: Printing stays", clear, stopped, std::nullopt},
+      {"jam while printing", jam, JobState::kProcessing, 42000},
+      {"cleared as the job completes: its end takes over", clear, JobState::kCompleted,
+       std::nullopt},
+  };
+  JobStatusMemory memory;
+  for (const Poll& poll : polls) {
+    SCOPED_TRACE(poll.what);
+    EXPECT_EQ(memory.update(snapshotOf(poll.printer), poll.job), poll.sent);
+  }
 }
 
 TEST(JobsTest, OldestJobNotCompleted) {
   IppBytes bytes;
-  bytes.Header(0, 1).U8(0x01).Attr(0x47, "attributes-charset", "utf-8");
+  bytes.header(0, 1).u8(0x01).attr(0x47, "attributes-charset", "utf-8");
   struct {
     int id;
     int state;
   } jobs[] = {{12, 5}, {7, 9}, {9, 3}, {11, 4}};
   for (const auto& job : jobs) {
-    bytes.U8(0x02)
-        .Int(0x21, "job-id", job.id)
-        .Int(0x23, "job-state", job.state)
-        .Attr(0x42, "job-name", "doc" + std::to_string(job.id));
+    bytes.u8(0x02).integer(0x21, "job-id", job.id).integer(0x23, "job-state", job.state)
+        .attr(0x42, "job-name", "doc" + std::to_string(job.id));
   }
-  bytes.U8(0x02).Attr(0x42, "job-name", "no id").End();
-  ipp::DecodeResult result = ipp::DecodeResponse(bytes.bytes());
+  bytes.u8(0x02).attr(0x42, "job-name", "no id").end();
+  ipp::DecodeResult result = ipp::decodeResponse(bytes.bytes());
   ASSERT_TRUE(result.ok()) << result.message;
-  std::vector<JobSnapshot> read = ReadJobs(result.response);
+  std::vector<JobSnapshot> read = readJobs(result.response);
   ASSERT_EQ(read.size(), 5u);
   EXPECT_EQ(read[0].id, 12);
   EXPECT_EQ(read[0].state, JobState::kProcessing);
   EXPECT_EQ(read[0].name, "doc12");
   EXPECT_EQ(read[4].id, 0);
-  EXPECT_EQ(OldestJobNotCompleted(read), 9);  // 7 is completed
-  EXPECT_FALSE(OldestJobNotCompleted({}).has_value());
+  EXPECT_EQ(oldestJobNotCompleted(read), 9);  // 7 is completed
+  EXPECT_FALSE(oldestJobNotCompleted({}).has_value());
 
-  JobSnapshot job = ReadJobSnapshot(result.response);
+  JobSnapshot job = readJobSnapshot(result.response);
   EXPECT_EQ(job.id, 12);
-  EXPECT_TRUE(IsFinal(JobState::kAborted));
-  EXPECT_FALSE(IsFinal(JobState::kProcessingStopped));
+  EXPECT_TRUE(isFinal(JobState::kAborted));
+  EXPECT_FALSE(isFinal(JobState::kProcessingStopped));
 }
 
 }  // namespace
