@@ -20,7 +20,7 @@ struct PrinterUri {
   bool secure = false;  // ipps: HTTP over TLS
   std::string host;     // without the brackets of an IPv6 address
   std::uint16_t port = 631;
-  std::string path;  // "/ipp/print"; "/" when the URI has none
+  std::string path;     // "/ipp/print"; "/" when the URI has none
 };
 
 // Parses a printer URI; on failure answers false and why, in *error.

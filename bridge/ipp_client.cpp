@@ -42,9 +42,8 @@ std::string describeError(const char* what, DWORD error) {
 
 bool queryNumber(HINTERNET request, DWORD what, DWORD* value) {
   DWORD size = sizeof *value;
-  return WinHttpQueryHeaders(request, what | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, value, &size,
-                             WINHTTP_NO_HEADER_INDEX) != FALSE;
+  return WinHttpQueryHeaders(request, what | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                             value, &size, WINHTTP_NO_HEADER_INDEX) != FALSE;
 }
 
 }  // namespace
@@ -78,7 +77,8 @@ bool IppClient::exchange(const std::vector<std::uint8_t>& body, ipp::Response* r
     *error = describeError("cannot make the request", GetLastError());
     return false;
   }
-  WinHttpSetTimeouts(request.get(), kHttpTimeoutMs, kHttpTimeoutMs, kHttpTimeoutMs, kHttpTimeoutMs);
+  WinHttpSetTimeouts(request.get(), kHttpTimeoutMs, kHttpTimeoutMs, kHttpTimeoutMs,
+                     kHttpTimeoutMs);
   // The wait for the response's headers has a timeout of its own (90 s by
   // default) that the receive timeout above does not shorten: a printer that
   // takes the request and never answers would hold the poll that long.
@@ -130,7 +130,8 @@ bool IppClient::exchange(const std::vector<std::uint8_t>& body, ipp::Response* r
     if (got == 0) break;
     if (!buffer.append(chunk, got)) {
       // The rest is never read: closing the request drops the connection.
-      *error = "response larger than " + std::to_string(ipp::kMaxResponseBytes) + " bytes refused";
+      *error = "response larger than " + std::to_string(ipp::kMaxResponseBytes) +
+               " bytes refused";
       return false;
     }
   }

@@ -80,7 +80,8 @@ bool createOne(const std::wstring& name, DWORD access, DWORD type, CurrentUserOn
   if (!WaitNamedPipeW(name.c_str(), 1) && GetLastError() == ERROR_FILE_NOT_FOUND) {
     out->reset(CreateNamedPipeW(
         name.c_str(), access | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        type | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 65536, 65536, 0, security->attributes()));
+        type | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 65536, 65536, 0,
+        security->attributes()));
     if (out->isValid()) return true;
     code = GetLastError();
   }
@@ -119,13 +120,14 @@ PipeNames::PipeNames(const std::wstring& name)
 bool createPipePair(const PipeNames& names, bool messageMode, PipePair* out, std::string* error) {
   CurrentUserOnly security;
   if (!security.build(error)) return false;
-  const DWORD statusType =
-      messageMode ? PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE : PIPE_TYPE_BYTE | PIPE_READMODE_BYTE;
+  const DWORD statusType = messageMode ? PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE
+                                       : PIPE_TYPE_BYTE | PIPE_READMODE_BYTE;
   // The request stream first: a monitor opens the status stream first and
   // the request stream right after, so once the status stream exists both do.
   return createOne(names.requests, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE,
                    &security, &out->requests, error) &&
-         createOne(names.status, PIPE_ACCESS_OUTBOUND, statusType, &security, &out->status, error);
+         createOne(names.status, PIPE_ACCESS_OUTBOUND, statusType, &security, &out->status,
+                   error);
 }
 
 PendingIo::PendingIo() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
@@ -337,14 +339,14 @@ bool Program::start(const std::wstring& commandLine, bool inheritHandles, std::s
   PROCESS_INFORMATION process = {};
   std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
   mutableLine.push_back(L'\0');
-  BOOL started =
-      CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, inheritHandles ? TRUE : FALSE,
-                     0, nullptr, nullptr, &startup, &process);
+  BOOL started = CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr,
+                                inheritHandles ? TRUE : FALSE, 0, nullptr, nullptr, &startup,
+                                &process);
   // Wine once answered a start with this internal error and never again.
   if (!started && GetLastError() == ERROR_INTERNAL_ERROR) {
-    started =
-        CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, inheritHandles ? TRUE : FALSE,
-                       0, nullptr, nullptr, &startup, &process);
+    started = CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr,
+                             inheritHandles ? TRUE : FALSE, 0, nullptr, nullptr, &startup,
+                             &process);
   }
   if (!started) {
     *error = "error " + std::to_string(GetLastError());
@@ -355,9 +357,7 @@ bool Program::start(const std::wstring& commandLine, bool inheritHandles, std::s
   return true;
 }
 
-bool Program::running() const {
-  return !wait(0);
-}
+bool Program::running() const { return !wait(0); }
 
 bool Program::wait(DWORD milliseconds) const {
   return WaitForSingleObject(process_.get(), milliseconds) == WAIT_OBJECT_0;

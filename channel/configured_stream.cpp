@@ -11,7 +11,8 @@ ConfiguredStream ConfiguredStream::open(const vela::IPropertyHolder& parameters,
                                         const char* numberKey, const wchar_t* suffix,
                                         Direction direction, const char* owner) {
   ConfiguredStream stream;
-  const platform::StreamHandle given = platform::streamFromNumber(parameters.getInt(numberKey, 0));
+  const platform::StreamHandle given =
+      platform::streamFromNumber(parameters.getInt(numberKey, 0));
   stream.borrowed_ = platform::BorrowedStream(given);
   if (platform::isUsableStream(given)) return stream;
   const wchar_t* pipe = parameters.getWString("pipe", nullptr);

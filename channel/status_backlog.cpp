@@ -88,9 +88,8 @@ bool StatusBacklog::waitForRoom(const std::function<bool()>& stopRequested) {
         // Nothing is delivered: the main thread is held in a loop of its
         // own. Reading goes on, up to the bound.
         mainThreadHeld_ = true;
-        platform::debugOutput(
-            "[TarnEventGenerator] no message delivered meanwhile: reading "
-            "goes on up to the backlog's bound\n");
+        platform::debugOutput("[TarnEventGenerator] no message delivered meanwhile: reading "
+                              "goes on up to the backlog's bound\n");
         return true;
       }
       room_.wait(static_cast<std::uint32_t>(
@@ -98,9 +97,8 @@ bool StatusBacklog::waitForRoom(const std::function<bool()>& stopRequested) {
     }
     return !stopRequested();
   }
-  platform::debugOutput(
-      "[TarnEventGenerator] the messages waiting for delivery hold their "
-      "most bytes: reading pauses\n");
+  platform::debugOutput("[TarnEventGenerator] the messages waiting for delivery hold their "
+                        "most bytes: reading pauses\n");
   while (bytes_.load() > limits_.resumeBytes) {
     if (stopRequested()) return false;
     room_.wait(platform::kInfinite);

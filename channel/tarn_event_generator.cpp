@@ -34,8 +34,9 @@ struct StopRequested {};
 // message holds its charge of the backlog until it is destroyed.
 class StatusRecordMessage : public vela::Message {
  public:
-  StatusRecordMessage(const vela::Guid* source, std::int32_t code, const tarn::StatusFields& fields,
-                      bool keepBlock, StatusBacklog::Charge charge)
+  StatusRecordMessage(const vela::Guid* source, std::int32_t code,
+                      const tarn::StatusFields& fields, bool keepBlock,
+                      StatusBacklog::Charge charge)
       : vela::Message(source, code, 0), charge_(std::move(charge)) {
     vela::IPropertyHolder* properties = getProperties();
     try {
@@ -98,7 +99,8 @@ void copyText(char (&to)[N], const char* from) {
 TarnEventGenerator::TarnEventGenerator(vela::IPropertyHolder* parameters, IInstanceManager* manager)
     : AbstractEventGenerator(parameters, manager),
       stream_(ConfiguredStream::open(*parameters, "input", L".status",
-                                     ConfiguredStream::Direction::kReading, "TarnEventGenerator")),
+                                     ConfiguredStream::Direction::kReading,
+                                     "TarnEventGenerator")),
       readAhead_(new (std::nothrow) std::uint8_t[kReadAheadSize]),
       backlog_(std::make_shared<StatusBacklog>()) {
   if (!readAhead_) {

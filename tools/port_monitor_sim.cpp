@@ -279,10 +279,10 @@ int run(const Options& options, Log* log) {
   platform::ScopedWinHandle inheritedStatus, inheritedRequests;
   if (options.handles) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    inheritedStatus.reset(CreateFileW(names.status.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0,
-                                      &inherit, OPEN_EXISTING, 0, nullptr));
-    inheritedRequests.reset(
-        CreateFileW(names.requests.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
+    inheritedStatus.reset(CreateFileW(names.status.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES,
+                                      0, &inherit, OPEN_EXISTING, 0, nullptr));
+    inheritedRequests.reset(CreateFileW(names.requests.c_str(), GENERIC_WRITE, 0, &inherit,
+                                        OPEN_EXISTING, 0, nullptr));
     if (!inheritedStatus || !inheritedRequests) {
       std::fprintf(stderr, "port_monitor_sim: cannot open the client ends (error %lu)\n",
                    GetLastError());
@@ -313,7 +313,8 @@ int run(const Options& options, Log* log) {
       if (options.handles) {
         commandLine +=
             L" input=" + std::to_wstring(reinterpret_cast<std::intptr_t>(inheritedStatus.get())) +
-            L" output=" + std::to_wstring(reinterpret_cast<std::intptr_t>(inheritedRequests.get()));
+            L" output=" +
+            std::to_wstring(reinterpret_cast<std::intptr_t>(inheritedRequests.get()));
       } else {
         commandLine += L" pipe=" + names.base;
       }

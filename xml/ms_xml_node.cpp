@@ -128,7 +128,7 @@ std::string* storeText(BSTR text, std::string* out) {
 // cannot be read is left to the DOM, whose load then fails.
 bool declaresEntities(const char* path) {
   const platform::ScopedWinHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   static const char kDoctype[] = "<!DOCTYPE";
   static const char kEntity[] = "<!ENTITY";

@@ -45,9 +45,9 @@ bool peer(const std::string& path) {
   HINTERNET session = WinHttpOpen(L"bridge-bench", WINHTTP_ACCESS_TYPE_NO_PROXY,
                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
   HINTERNET connection = WinHttpConnect(session, L"127.0.0.1", port, 0);
-  HINTERNET request =
-      WinHttpOpenRequest(connection, L"GET", platform::utf8ToWide(path).c_str(), nullptr,
-                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
+  HINTERNET request = WinHttpOpenRequest(connection, L"GET", platform::utf8ToWide(path).c_str(),
+                                         nullptr, WINHTTP_NO_REFERER,
+                                         WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
   DWORD status = 0, size = sizeof status;
   const bool ok =
       WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, nullptr, 0, 0, 0) &&
@@ -141,8 +141,7 @@ int main(int argc, char** argv) {
   const int changes = argc > 1 ? std::atoi(argv[1]) : 20;
   const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 20;
   if (environment("BRIDGE_FAKE_URI").empty() || changes < 2 || idleSeconds < 1) {
-    std::fprintf(stderr,
-                 "usage: printer_peer.py -- wine bridge_bench.exe [CHANGES] [IDLE_SECONDS]\n");
+    std::fprintf(stderr, "usage: printer_peer.py -- wine bridge_bench.exe [CHANGES] [IDLE_SECONDS]\n");
     return 2;
   }
   if (!peer("/fake?reset=1")) {
@@ -150,14 +149,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string name = "bridge-bench-" + std::to_string(GetCurrentProcessId());
-  const std::vector<std::wstring> command{besideThisProgram(L"ipp_status_bridge.exe"),
-                                          L"--interval",
-                                          std::to_wstring(kIntervalMs),
-                                          L"--name",
-                                          platform::utf8ToWide(name),
-                                          platform::utf8ToWide(environment("BRIDGE_FAKE_URI")),
-                                          L"--",
-                                          besideThisProgram(L"..\\app\\qmxMeadowMonitor.exe")};
+  const std::vector<std::wstring> command{
+      besideThisProgram(L"ipp_status_bridge.exe"), L"--interval", std::to_wstring(kIntervalMs),
+      L"--name", platform::utf8ToWide(name), platform::utf8ToWide(environment("BRIDGE_FAKE_URI")),
+      L"--", besideThisProgram(L"..\\app\\qmxMeadowMonitor.exe")};
   portside::Program bridge;
   std::string error;
   if (!bridge.start(portside::commandLineOf(command), false, &error)) {
@@ -165,9 +160,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   DWORD monitor = 0;
-  probe::waitUntil(
-      [&] { return (monitor = probe::findChildProcess(GetProcessId(bridge.process()))) != 0; },
-      20000);
+  probe::waitUntil([&] { return (monitor = probe::findChildProcess(GetProcessId(bridge.process()))) != 0; },
+                   20000);
   int status = 0;
   std::vector<double> latencies;
   if (monitor == 0) {
@@ -199,11 +193,10 @@ int main(int argc, char** argv) {
     latencies.push_back(seen - changed);
   }
   if (status == 0) {
-    std::printf(
-        "printer change -> screen, %zu changes at a %lu ms interval: p50 %.1f ms, p95 "
-        "%.1f ms, largest %.1f ms\n",
-        latencies.size(), kIntervalMs, percentile(latencies, 0.5), percentile(latencies, 0.95),
-        percentile(latencies, 1.0));
+    std::printf("printer change -> screen, %zu changes at a %lu ms interval: p50 %.1f ms, p95 "
+                "%.1f ms, largest %.1f ms\n",
+                latencies.size(), kIntervalMs, percentile(latencies, 0.5),
+                percentile(latencies, 0.95), percentile(latencies, 1.0));
     std::printf("BENCH bridge_change_p50_ms %.3f\n", percentile(latencies, 0.5));
     std::printf("BENCH bridge_change_p95_ms %.3f\n", percentile(latencies, 0.95));
     std::printf("BENCH bridge_change_budget_ms %.3f\n", kIntervalMs + 100.0);
@@ -219,10 +212,9 @@ int main(int argc, char** argv) {
       const double elapsed = nowMs() - start;
       const std::uint64_t after = cpuNanoseconds(pid);
       const double percent = 100.0 * static_cast<double>(after - before) / 1e6 / elapsed;
-      std::printf(
-          "bridge between changes, %d s at a %lu ms interval: %.3f ms of CPU, %.4f %% of "
-          "one core\n",
-          idleSeconds, kIntervalMs, static_cast<double>(after - before) / 1e6, percent);
+      std::printf("bridge between changes, %d s at a %lu ms interval: %.3f ms of CPU, %.4f %% of "
+                  "one core\n",
+                  idleSeconds, kIntervalMs, static_cast<double>(after - before) / 1e6, percent);
       std::printf("BENCH bridge_idle_cpu_percent %.6f\n", percent);
     }
   }

@@ -48,8 +48,9 @@ std::string peer(const std::string& path, const std::string& body = std::string(
   std::string answer;
   DWORD status = 0, size = sizeof status;
   const bool ok =
-      WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char*>(body.data()),
-                         static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) &&
+      WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                         const_cast<char*>(body.data()), static_cast<DWORD>(body.size()),
+                         static_cast<DWORD>(body.size()), 0) &&
       WinHttpReceiveResponse(request, nullptr) &&
       WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
@@ -174,8 +175,8 @@ probe::Dialog waitForAlert(DWORD monitor, const std::wstring& message) {
 }
 
 bool waitUntilGone(const probe::Dialog& dialog) {
-  return probe::waitUntil(
-      [&] { return !IsWindow(dialog.window) || !IsWindowVisible(dialog.window); }, kDeadlineMs);
+  return probe::waitUntil([&] { return !IsWindow(dialog.window) || !IsWindowVisible(dialog.window); },
+                          kDeadlineMs);
 }
 
 // A job on the real printer, followed from the bridge's start: the bridge
@@ -222,8 +223,8 @@ TEST(BridgeOnARealPrinter, FollowsTwoJobsAndAWasteErrorOutlivesTheSecond) {
   // The printer takes one job at a time: the second comes once the first
   // has ended and the bridge waits for another.
   const PrinterJob first("wait\n");
-  BridgeRun run("two-jobs",
-                {"--interval", "200", "--jobs", "2", environment("BRIDGE_PRINTER_URI")});
+  BridgeRun run("two-jobs", {"--interval", "200", "--jobs", "2",
+                             environment("BRIDGE_PRINTER_URI")});
   const DWORD firstMonitor = run.nextMonitor();
   ASSERT_TRUE(run.waitForLog("job record " + std::to_string(first.id))) << run.log();
   first.go();
@@ -260,13 +261,13 @@ TEST(BridgeOnARealPrinter, FollowsTwoJobsAndAWasteErrorOutlivesTheSecond) {
 TEST(BridgeOnAFakePrinter, EachFailureCostsALogLineAndLosesNothing) {
   peer("/fake?reset=1&reasons=door-open-error");
   BridgeRun dead("dead", {"--interval", "1000", environment("BRIDGE_DEAD_URI")});
-  BridgeRun run(
-      "fake", {"--interval", "200", "--name", "bridge-test-fake", environment("BRIDGE_FAKE_URI")});
+  BridgeRun run("fake", {"--interval", "200", "--name", "bridge-test-fake",
+                         environment("BRIDGE_FAKE_URI")});
   const DWORD monitor = run.nextMonitor();
   const probe::Dialog door = waitForAlert(monitor, L"Rear Access Door Open");
 
-  BridgeRun taken("taken",
-                  {"--job", "1", "--name", "bridge-test-fake", environment("BRIDGE_FAKE_URI")});
+  BridgeRun taken("taken", {"--job", "1", "--name", "bridge-test-fake",
+                            environment("BRIDGE_FAKE_URI")});
   EXPECT_EQ(taken.exitCode(), 3u) << taken.log();
   EXPECT_NE(taken.log().find("cannot create \\\\.\\pipe\\bridge-test-fake."), std::string::npos)
       << taken.log();

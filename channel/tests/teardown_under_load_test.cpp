@@ -16,8 +16,8 @@
 #include "app/wiring.h"
 #include "channel/status_record.h"
 #include "channel/tests/channel_test_support.h"
-#include "framework/class_id.h"
 #include "framework/tests/test_support.h"
+#include "framework/class_id.h"
 #include "platform/debug_output.h"
 #include "platform/tests/test_pipes.h"
 

@@ -103,8 +103,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   HWND dialog = nullptr;
   SetEvent(ready);
   for (;;) {
-    const DWORD woke =
-        MsgWaitForMultipleObjectsEx(3, events, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    const DWORD woke = MsgWaitForMultipleObjectsEx(3, events, INFINITE, QS_ALLINPUT,
+                                                   MWMO_INPUTAVAILABLE);
     if (woke == WAIT_OBJECT_0) {
       if (dialog == nullptr) {
         dialog = CreateDialogIndirectParamW(instance, dialogTemplate.get(), nullptr, dialogProc, 0);

@@ -409,8 +409,8 @@ class BareDialog {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process)) {
       CloseHandle(process.hThread);
       process_ = process.hProcess;
       processId_ = process.dwProcessId;
@@ -621,8 +621,8 @@ bool barePicture(BareDialog& bare, Picture* out) {
 }
 
 void printSeries(const char* what, const std::vector<double>& values) {
-  std::printf("  %-34s p50 %6.1f ms, p95 %6.1f ms, max %6.1f ms\n", what, percentile(values, 0.50),
-              percentile(values, 0.95), percentile(values, 1.0));
+  std::printf("  %-34s p50 %6.1f ms, p95 %6.1f ms, max %6.1f ms\n", what,
+              percentile(values, 0.50), percentile(values, 0.95), percentile(values, 1.0));
 }
 
 // Record -> alert painted, from the second alert of a job on: each record is
