@@ -8,13 +8,13 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/resources/resource_ids.h"
 #include "e2e/tests/monitor_run.h"
+#include "platform/test_support/temp_dir.h"
 #include "platform/text.h"
 #include "tools/window_probe.h"
 
@@ -59,66 +59,40 @@ std::string readFile(const std::wstring& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void removeTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        removeTree(folder + name + L"\\");
-      } else {
-        DeleteFileW((folder + name).c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
-
-std::atomic<int> folderCounter{0};
-
 // A copy of the program with the two language maps and a marked English
 // strings file, in a folder of its own that goes with the object.
 class ProgramFolder {
  public:
   ProgramFolder() {
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"e2e-lang-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-              std::to_wstring(++folderCounter) + L"\\";
-    removeTree(folder_);
-    CreateDirectoryW(folder_.c_str(), nullptr);
-    EXPECT_TRUE(CopyFileW(e2e::builtFile("app/qmxMeadowMonitor.exe").c_str(),
-                          program().c_str(), FALSE));
+    dir_.copy(platform::wideToUtf8(e2e::builtFile("app/qmxMeadowMonitor.exe")),
+              "qmxMeadowMonitor.exe");
     for (const char* map : {"qmx_Kestrel_DialogLangMap.xml", "qmx_Kestrel_ErrorLangMap.xml"}) {
       write(map, readFile(e2e::builtFile((std::string("app/") + map).c_str())));
     }
     write("en\\strings.xml", markedStrings());
   }
-  ~ProgramFolder() { removeTree(folder_); }
   ProgramFolder(const ProgramFolder&) = delete;
   ProgramFolder& operator=(const ProgramFolder&) = delete;
 
-  std::wstring program() const { return folder_ + L"qmxMeadowMonitor.exe"; }
+  std::wstring program() const {
+    return platform::utf8ToWide(dir_.path()) + L"\\qmxMeadowMonitor.exe";
+  }
 
-  // Writes a file below the folder, making its folder.
+  // Writes a file below the folder, making its folder; a file that could not
+  // be written fails the test.
   void write(const std::string& relative, const std::string& bytes) const {
-    const std::wstring path = folder_ + platform::utf8ToWide(relative);
-    CreateDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
-    std::ofstream(platform::wideToUtf8(path), std::ios::binary | std::ios::trunc) << bytes;
+    dir_.write(relative, bytes);
   }
   void writeBothMaps(const std::string& bytes) const {
     write("qmx_Kestrel_DialogLangMap.xml", bytes);
     write("qmx_Kestrel_ErrorLangMap.xml", bytes);
   }
   void remove(const std::string& relative) const {
-    DeleteFileW((folder_ + platform::utf8ToWide(relative)).c_str());
+    DeleteFileA((dir_.path() + "\\" + relative).c_str());
   }
 
  private:
-  std::wstring folder_;
+  mutable testsupport::TempDir dir_;  // written into by the spoilers of a const folder
 };
 
 struct Alert {
