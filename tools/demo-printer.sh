@@ -99,20 +99,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
 tools/wine-prefix.sh || exit 1
 
-export DEMO_LIVE=1
-if [ -z "${DISPLAY:-}" ]; then
-  DEMO_LIVE=0
-  start_xvfb || exit 1
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
-else
-  wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1
-fi
-# A snooze left in this prefix would hide the low-ink alert.
-wine reg delete 'HKCU\Software\KRT\SM' /f >/dev/null 2>&1
-wineserver -k 2>/dev/null
-wineserver -w
-wineserver -p
+prepare_demo_wine || exit 1
 
 python3 bridge/tests/printer_peer.py -- "$0" --play
 rc=$?

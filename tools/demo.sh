@@ -52,23 +52,8 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
 tools/wine-prefix.sh || exit 1
 
-live=1
-if [ -z "${DISPLAY:-}" ]; then
-  live=0
-  start_xvfb || exit 1
-  # A virtual desktop gives the dialogs a frame with their caption; plain Xvfb
-  # has no window manager to draw one.
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
-else
-  wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1
-fi
-# A snooze left in this prefix would hide the low-ink alert.
-wine reg delete 'HKCU\Software\KRT\SM' /f >/dev/null 2>&1
-# The desktop settings count from the next server on.
-wineserver -k 2>/dev/null
-wineserver -w
-wineserver -p
+prepare_demo_wine || exit 1
+live=$DEMO_LIVE
 
 # The probe's own exit status, not that of the filter behind it.
 probe() {

@@ -95,3 +95,25 @@ end_wine_session() {
   [ "$MONITOR_OWN_DISPLAY" = 1 ] && stop_xvfb
   MONITOR_OWN_DISPLAY=0
 }
+
+# Readies the prefix in WINEPREFIX for a demo, after tools/wine-prefix.sh:
+# without a DISPLAY an Xvfb of our own with a Wine virtual desktop (plain Xvfb
+# has no window manager to draw the dialogs' frames and captions); no snooze
+# left from an earlier run to hide the low-ink alert; a fresh persistent
+# wineserver, since the desktop settings count from the next server on.
+# Exports DEMO_LIVE: 1 when the windows appear on the user's own display.
+prepare_demo_wine() {
+  export DEMO_LIVE=1
+  if [ -z "${DISPLAY:-}" ]; then
+    DEMO_LIVE=0
+    start_xvfb || return 1
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  else
+    wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1
+  fi
+  wine reg delete 'HKCU\Software\KRT\SM' /f >/dev/null 2>&1
+  wineserver -k 2>/dev/null
+  wineserver -w
+  wineserver -p
+}
